@@ -1,0 +1,93 @@
+#include "driver/run.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <string_view>
+
+#include "driver/dump_csv.hpp"
+#include "effects/effects.hpp"
+#include "wav/io_error.hpp"
+
+namespace {
+
+void run_distortion(const wave_data* in, wave_data* out, const console& io) {
+  distortion_settings settings{};
+  settings.gain = ask_number(io, "gain:", "gain");
+  settings.level = ask_number(io, "level:", "level");
+  apply_distortion(in, out, settings);
+}
+
+void run_reverb(const wave_data* in, wave_data* out, const console&) {
+  apply_reverb(in, out);
+}
+
+void run_vibrato(const wave_data* in, wave_data* out, const console&) {
+  apply_vibrato(in, out);
+}
+
+// The effect keys, in the order they are tried. The prompt names only d and
+// v; r works all the same.
+struct effect_choice {
+  std::string_view key;
+  void (*run)(const wave_data* in, wave_data* out, const console& io);
+};
+constexpr effect_choice effect_choices[] = {
+    {"d", run_distortion},
+    {"r", run_reverb},
+    {"v", run_vibrato},
+};
+
+struct stream_closer {
+  void operator()(std::FILE* stream) const { std::fclose(stream); }
+};
+using open_stream = std::unique_ptr<std::FILE, stream_closer>;
+
+open_stream create_text_file(const char* name) {
+  open_stream stream{std::fopen(name, "w")};
+  if (!stream) {
+    throw io_error(name, "cannot create: " + system_reason(errno));
+  }
+  return stream;
+}
+
+// Closes a dump, reporting any write that did not reach the file.
+void finish_text_file(open_stream& stream, const char* name) {
+  const bool failed = std::fflush(stream.get()) != 0 || std::ferror(stream.get()) != 0;
+  const int error_number = errno;
+  const bool close_failed = std::fclose(stream.release()) != 0;
+  if (failed || close_failed) {
+    throw io_error(name, "cannot write: " + system_reason(failed ? error_number : errno));
+  }
+}
+
+}  // namespace
+
+void run_wave_effect(const console& io) {
+  const char* before_name = "wave-before.csv";
+  const char* after_name = "wave-after.csv";
+  open_stream before = create_text_file(before_name);
+  open_stream after = create_text_file(after_name);
+
+  wave_data input;
+  read_wave(&input);
+
+  wave_data output;
+  output.sample_rate = input.sample_rate;
+  output.bits_per_sample = input.bits_per_sample;
+  output.sample_count = input.sample_count;
+  output.samples = allocate_samples(input.sample_count);
+
+  std::fprintf(io.out, "%d\n", input.sample_count);
+  const std::string key = ask_effect_key(io);
+  for (const effect_choice& choice : effect_choices) {
+    if (key == choice.key) {
+      choice.run(&input, &output, io);
+      break;
+    }
+  }
+
+  dump_csv({before.get(), before_name}, {after.get(), after_name}, &input, &output);
+  finish_text_file(before, before_name);
+  finish_text_file(after, after_name);
+  write_wave(&output);
+}

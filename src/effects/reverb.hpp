@@ -1,0 +1,27 @@
+#pragma once
+
+// The reverb's pieces, open to the tests and the benchmark: the echo spacing
+// and one output sample computed exactly as the formula reads, which the
+// fast loops in apply_reverb must match bit for bit.
+
+#include <cstdint>
+
+#include "effects/effects.hpp"
+
+inline constexpr int reverb_tap_count = 100;
+
+// The echo spacing in samples: sample_rate × 0.05 formed in double
+// precision, then rounded to a 32-bit float.
+float echo_spacing(std::int32_t sample_rate);
+
+// Output sample n of the reverb over the `count` input samples `in`:
+//
+//   out[n] = in[n] + Σ_{i=1..100} 0.5^i × in[m_i],  m_i = trunc(float(n) − i × D)
+//
+// summed in increasing i, each partial sum a double. A tap whose position
+// truncates below 0 (p ≤ −1) or lands past the input adds nothing.
+double reverb_sample(const double* in, std::int32_t count, std::int32_t n, float spacing);
+
+// The whole effect as that formula, sample by sample: the reference the fast
+// apply_reverb is checked against.
+void apply_reverb_reference(const wave_data* in, wave_data* out);

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+// A failure that ends the run: what it concerns (a file name, or "standard
+// input") and the reason in plain words. The driver prints it as one line,
+// "wave_effect: <subject>: <reason>", and exits with status 1.
+class io_error : public std::runtime_error {
+public:
+  io_error(const std::string& subject, const std::string& reason)
+      : std::runtime_error(subject + ": " + reason) {}
+};
+
+// The reason behind an errno value, in lower case to read well after a colon
+// ("no such file or directory").
+std::string system_reason(int error_number);

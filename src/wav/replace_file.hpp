@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+// A file written under a temporary name in the directory of its final path
+// and renamed over that path only once it is complete, so that a failed or
+// interrupted run leaves an earlier file exactly as it was. The temporary
+// file is removed on every way out: an exception, or SIGINT, SIGTERM or
+// SIGHUP while it is open.
+struct replacement_file {
+  std::FILE* file = nullptr;  // open for writing in binary mode
+  std::string temporary_path;
+  std::string final_path;
+
+  explicit replacement_file(const char* path);  // throws io_error
+  replacement_file(const replacement_file&) = delete;
+  replacement_file& operator=(const replacement_file&) = delete;
+  ~replacement_file();  // removes the temporary file unless committed
+};
+
+// Closes the file, checking that every byte reached it, and renames it into
+// place. Throws io_error naming the final path; the temporary file is gone
+// either way.
+void commit_replacement(replacement_file& pending);

@@ -1,0 +1,64 @@
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+
+#include "wav/io_error.hpp"
+#include "wav/little_endian.hpp"
+#include "wav/replace_file.hpp"
+#include "wav/sample_scale.hpp"
+#include "wav/wave_data.hpp"
+#include "wav/wave_header.hpp"
+
+std::array<std::uint8_t, 44> wave_header(const wave_data& wave) {
+  // 64-bit arithmetic: for the rates a header can hold, rate × bits would
+  // overflow 32 bits. The fields keep the low 32 (or 16) bits.
+  const std::int64_t data_bytes = 2 * std::int64_t{wave.sample_count};
+  const std::int64_t byte_rate = std::int64_t{wave.sample_rate} * wave.bits_per_sample / 8;
+  const std::int32_t block_align = wave.bits_per_sample / 8;
+
+  std::array<std::uint8_t, 44> header{};
+  std::uint8_t* p = header.data();
+  std::copy_n("RIFF", 4, p + 0);
+  store_le32(p + 4, static_cast<std::uint32_t>(data_bytes + 36));
+  std::copy_n("WAVE", 4, p + 8);
+  std::copy_n("fmt ", 4, p + 12);
+  store_le32(p + 16, 16);
+  store_le16(p + 20, 1);  // PCM
+  store_le16(p + 22, 1);  // one channel
+  store_le32(p + 24, static_cast<std::uint32_t>(wave.sample_rate));
+  store_le32(p + 28, static_cast<std::uint32_t>(byte_rate));
+  store_le16(p + 32, static_cast<std::uint16_t>(block_align));
+  store_le16(p + 34, static_cast<std::uint16_t>(wave.bits_per_sample));
+  std::copy_n("data", 4, p + 36);
+  store_le32(p + 40, static_cast<std::uint32_t>(data_bytes));
+  return header;
+}
+
+namespace {
+
+void write_bytes(replacement_file& pending, const void* bytes, std::size_t count) {
+  if (std::fwrite(bytes, 1, count, pending.file) != count) {
+    throw io_error(pending.final_path, "cannot write: " + system_reason(errno));
+  }
+}
+
+}  // namespace
+
+void write_wave(const wave_data* wave, const char* path) {
+  replacement_file pending(path);
+  const auto header = wave_header(*wave);
+  write_bytes(pending, header.data(), header.size());
+
+  constexpr std::int32_t block = 32768;
+  std::array<std::uint8_t, 2 * block> bytes;
+  for (std::int32_t start = 0; start < wave->sample_count; start += block) {
+    const std::int32_t length = std::min(block, wave->sample_count - start);
+    for (std::int32_t k = 0; k < length; ++k) {
+      const auto s = static_cast<std::uint16_t>(sample_to_s16(wave->samples[start + k]));
+      store_le16(&bytes[2 * k], s);
+    }
+    write_bytes(pending, bytes.data(), 2 * static_cast<std::size_t>(length));
+  }
+  commit_replacement(pending);
+}

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "wav/wave_data.hpp"
+
+// The canonical 44-byte header the writer puts before the samples: one
+// channel of PCM, 16-bit samples, `sample_count` × 2 data bytes. The byte
+// rate and block align follow `bits_per_sample` as the input gave it.
+std::array<std::uint8_t, 44> wave_header(const wave_data& wave);
