@@ -1,0 +1,91 @@
+// The dump's text must be printf's "%f" to the byte, for every double.
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <random>
+#include <string>
+
+#include "driver/sample_text.hpp"
+
+namespace {
+
+std::string printf_text(double value) {
+  char text[400];
+  std::snprintf(text, sizeof text, "%f", value);
+  return text;
+}
+
+std::string our_text(double value) {
+  char text[max_sample_text];
+  return std::string(text, format_sample(value, text));
+}
+
+TEST(SampleText, AgreesWithPrintfAtTheEdges) {
+  const double edges[] = {
+      0.0, -0.0, 1.0, -1.0, 0.5, 1.0 / 32768, -1.0 / 32768,
+      1.0 / 128, 3.0 / 128, -1.0 / 128,           // ties at the sixth decimal: to even
+      0.0000005, 0.0000015, 0.0000025, -0.0000005,  // near-ties that are not exact
+      0.9999995, 0.99999949999999, 9.9999995, 1e-7, -1e-7,
+      std::numeric_limits<double>::denorm_min(), -std::numeric_limits<double>::denorm_min(),
+      std::numeric_limits<double>::min(), 4294967295.9999995, 4294967296.0, -4294967296.5,
+      1e300, -1e300, std::numeric_limits<double>::max(), std::nextafter(4294967296.0, 0.0),
+      std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+      std::numeric_limits<double>::quiet_NaN(), 1.9999999999999998, 123456.7890125,
+  };
+  for (double value : edges) {
+    EXPECT_EQ(our_text(value), printf_text(value)) << std::hexfloat << value;
+  }
+}
+
+TEST(SampleText, AgreesWithPrintfOnRandomDoubles) {
+  std::mt19937_64 random(42);
+  // Exponents from far below the sixth decimal to beyond 2^32, random
+  // mantissas and signs.
+  std::uniform_int_distribution<int> exponent(-80, 40);
+  for (int k = 0; k < 300000; ++k) {
+    const double mantissa = std::bit_cast<double>((random() >> 12) | 0x3FF0000000000000ULL);
+    double value = std::ldexp(mantissa, exponent(random));
+    if (random() & 1) {
+      value = -value;
+    }
+    ASSERT_EQ(our_text(value), printf_text(value)) << std::hexfloat << value;
+  }
+}
+
+TEST(SampleText, AgreesWithPrintfOnEchoSums) {
+  // Reverb outputs: held values plus halved held values, long binary fractions.
+  std::mt19937 random(7);
+  std::uniform_int_distribution<int> s16(-32768, 32767);
+  for (int k = 0; k < 100000; ++k) {
+    double sum = s16(random) / 32768.0;
+    for (int i = 1; i <= 60; ++i) {
+      sum += std::ldexp(1.0, -i) * (s16(random) / 32768.0);
+    }
+    ASSERT_EQ(our_text(sum), printf_text(sum)) << std::hexfloat << sum;
+  }
+}
+
+TEST(SampleText, TableHoldsPrintfTextOfEveryHeldValue) {
+  const s16_text_table& table = s16_texts();
+  for (int s = -32768; s <= 32767; ++s) {
+    const double value = s / 32768.0;
+    const s16_text_table::entry* entry = find_s16_text(table, value);
+    ASSERT_NE(entry, nullptr) << s;
+    ASSERT_EQ(std::string(entry->text, entry->length), printf_text(value) + "\n") << s;
+  }
+}
+
+TEST(SampleText, TableIsNotUsedForOtherValues) {
+  const s16_text_table& table = s16_texts();
+  for (double value : {-0.0, 1.0, 1.0 / 65536, -1.0 - 1.0 / 32768, 0.1,
+                       std::numeric_limits<double>::quiet_NaN(),
+                       std::numeric_limits<double>::infinity()}) {
+    EXPECT_EQ(find_s16_text(table, value), nullptr) << value;
+  }
+}
+
+}  // namespace

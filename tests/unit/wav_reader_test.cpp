@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+
+#include "wav/io_error.hpp"
+#include "wav/wave_data.hpp"
+#include "wav_file.hpp"
+
+namespace {
+
+const std::vector<std::int16_t> three_samples = {-32768, 0, 32767};
+
+bytes with_data_size(bytes file, std::uint32_t size) {
+  file[40] = static_cast<std::uint8_t>(size);
+  file[41] = static_cast<std::uint8_t>(size >> 8);
+  file[42] = static_cast<std::uint8_t>(size >> 16);
+  file[43] = static_cast<std::uint8_t>(size >> 24);
+  return file;
+}
+
+bytes extensible_format(std::uint16_t sub_format, std::uint16_t bits) {
+  bytes payload;
+  append_le16(payload, 0xFFFE);
+  append_le16(payload, 1);
+  append_le32(payload, 48000);
+  append_le32(payload, 96000);
+  append_le16(payload, 2);
+  append_le16(payload, bits);
+  append_le16(payload, 22);  // extension size
+  append_le16(payload, bits);  // valid bits
+  append_le32(payload, 4);  // channel mask: front centre
+  append_le16(payload, sub_format);
+  const std::uint8_t tail[] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                               0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+  payload.insert(payload.end(), std::begin(tail), std::end(tail));
+  return chunk("fmt ", payload);
+}
+
+bytes long_format_chunk() {
+  bytes fmt = format_chunk(1, 1, 22050, 16);
+  fmt[4] = 18;  // declared size 18: cbSize follows
+  fmt.push_back(0);
+  fmt.push_back(0);
+  return fmt;
+}
+
+struct layout_case {
+  const char* name;
+  bytes file;
+  std::int32_t sample_count;   // when accepted
+  std::int32_t sample_rate;
+  const char* refusal;         // the reason, when refused
+};
+
+std::vector<layout_case> layout_cases() {
+  const bytes data = chunk("data", s16_payload(three_samples));
+  const bytes fmt = format_chunk(1, 1, 8000, 16);
+  bytes truncated_data = canonical_wave(8000, three_samples);
+  truncated_data.pop_back();  // 5 data bytes present out of 6 declared
+  bytes cut_fmt = riff_wave({format_chunk(1, 1, 8000, 16)});
+  cut_fmt[16] = 14;  // declared "fmt " size 14
+  bytes overlong_list = riff_wave({fmt, chunk("LIST", bytes(4, 0))});
+  overlong_list[overlong_list.size() - 8] = 0x40;  // LIST now claims 64 bytes
+  return {
+      {"canonical", canonical_wave(8000, three_samples), 3, 8000, nullptr},
+      {"empty data", canonical_wave(8000, {}), 0, 8000, nullptr},
+      {"odd data size drops the last byte", with_data_size(canonical_wave(8000, {1, 2, 3}), 5), 2, 8000, nullptr},
+      {"LIST with odd size and pad before data",
+       riff_wave({fmt, chunk("LIST", bytes(7, 'x')), data}), 3, 8000, nullptr},
+      {"JUNK before fmt", riff_wave({chunk("JUNK", bytes(28, 0)), fmt, data}), 3, 8000, nullptr},
+      {"18-byte fmt chunk", riff_wave({long_format_chunk(), data}), 3, 22050, nullptr},
+      {"extensible PCM", riff_wave({extensible_format(1, 16), data}), 3, 48000, nullptr},
+      {"declared size past the end is clamped", with_data_size(canonical_wave(8000, three_samples), 0xFFFFFFFF), 3, 8000, nullptr},
+      {"file cut inside the samples", truncated_data, 2, 8000, nullptr},
+      {"stereo", riff_wave({format_chunk(1, 2, 8000, 16), data}), 0, 0, "2 channels; only mono is supported"},
+      {"no channels", riff_wave({format_chunk(1, 0, 8000, 16), data}), 0, 0, "0 channels; only mono is supported"},
+      {"8-bit", riff_wave({format_chunk(1, 1, 8000, 8), data}), 0, 0, "8 bits per sample; only 16-bit samples are supported"},
+      {"24-bit", riff_wave({format_chunk(1, 1, 8000, 24), data}), 0, 0, "24 bits per sample; only 16-bit samples are supported"},
+      {"float", riff_wave({format_chunk(3, 1, 8000, 32), data}), 0, 0, "32-bit floating-point samples; only 16-bit PCM is supported"},
+      {"extensible float", riff_wave({extensible_format(3, 32), data}), 0, 0, "32-bit floating-point samples; only 16-bit PCM is supported"},
+      {"compressed", riff_wave({format_chunk(0x55, 1, 8000, 16), data}), 0, 0, "compressed format (format tag 0x0055); only 16-bit PCM is supported"},
+      {"zero rate", riff_wave({format_chunk(1, 1, 0, 16), data}), 0, 0, "sample rate of 0 Hz; it must be from 1 to 2147483647 Hz"},
+      {"rate above the int range", riff_wave({format_chunk(1, 1, 0x80000000u, 16), data}), 0, 0, "sample rate of 2147483648 Hz; it must be from 1 to 2147483647 Hz"},
+      {"no fmt chunk", riff_wave({data}), 0, 0, "the \"data\" chunk comes before any \"fmt \" chunk"},
+      {"no data chunk", riff_wave({fmt}), 0, 0, "no \"data\" chunk"},
+      {"chunk running past the end", overlong_list, 0, 0, "no \"data\" chunk"},
+      {"fmt chunk cut short", cut_fmt, 0, 0, "the \"fmt \" chunk is cut short"},
+      {"not RIFF", bytes{'R', 'I', 'F', 'X', 0, 0, 0, 0, 'W', 'A', 'V', 'E'}, 0, 0, "not a RIFF/WAVE file"},
+      {"shorter than a RIFF header", bytes{'R', 'I', 'F', 'F'}, 0, 0, "not a RIFF/WAVE file"},
+  };
+}
+
+TEST(WavReader, AcceptsOrRefusesEachLayout) {
+  for (const layout_case& c : layout_cases()) {
+    SCOPED_TRACE(c.name);
+    scratch_directory dir;
+    dir.write("tec.wav", c.file);
+    wave_data wave;
+    testing::internal::CaptureStderr();
+    std::optional<std::string> refusal;
+    try {
+      read_wave(&wave, dir.file("tec.wav").c_str());
+    } catch (const io_error& error) {
+      refusal = error.what();
+    }
+    testing::internal::GetCapturedStderr();
+    if (c.refusal != nullptr) {
+      EXPECT_EQ(refusal, dir.file("tec.wav") + ": " + c.refusal);
+    } else {
+      ASSERT_EQ(refusal, std::nullopt);
+      EXPECT_EQ(wave.sample_count, c.sample_count);
+      EXPECT_EQ(wave.sample_rate, c.sample_rate);
+      EXPECT_EQ(wave.bits_per_sample, 16);
+    }
+  }
+}
+
+TEST(WavReader, HoldsStoredSamplesAsExactFractionsOfFullScale) {
+  scratch_directory dir;
+  dir.write("tec.wav", canonical_wave(8000, {-32768, -1, 0, 1, 16384, 32767}));
+  wave_data wave;
+  read_wave(&wave, dir.file("tec.wav").c_str());
+  ASSERT_EQ(wave.sample_count, 6);
+  EXPECT_EQ(wave.samples[0], -1.0);
+  EXPECT_EQ(wave.samples[1], -1.0 / 32768);
+  EXPECT_EQ(wave.samples[2], 0.0);
+  EXPECT_EQ(wave.samples[3], 1.0 / 32768);
+  EXPECT_EQ(wave.samples[4], 0.5);
+  EXPECT_EQ(wave.samples[5], 1.0 - 1.0 / 32768);
+}
+
+TEST(WavReader, SkippedChunksDoNotLeakIntoTheSamples) {
+  scratch_directory dir;
+  dir.write("tec.wav", riff_wave({format_chunk(1, 1, 8000, 16), chunk("LIST", bytes(9, 0x7F)),
+                                  chunk("data", s16_payload({100, -100}))}));
+  wave_data wave;
+  read_wave(&wave, dir.file("tec.wav").c_str());
+  ASSERT_EQ(wave.sample_count, 2);
+  EXPECT_EQ(wave.samples[0], 100.0 / 32768);
+  EXPECT_EQ(wave.samples[1], -100.0 / 32768);
+}
+
+TEST(WavReader, WarnsOnceWhenTheDataSizeIsClamped) {
+  scratch_directory dir;
+  dir.write("tec.wav", with_data_size(canonical_wave(8000, three_samples), 0xFFFFFFFF));
+  wave_data wave;
+  testing::internal::CaptureStderr();
+  read_wave(&wave, dir.file("tec.wav").c_str());
+  const std::string warning = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(warning, "wave_effect: " + dir.file("tec.wav") +
+                         ": the \"data\" chunk declares 4294967295 bytes but only 6 are present; "
+                         "reading those\n");
+}
+
+TEST(WavReader, ReportsFilesThatCannotBeRead) {
+  scratch_directory dir;
+  wave_data wave;
+  const std::string missing = dir.file("tec.wav");
+  EXPECT_THROW(
+      {
+        try {
+          read_wave(&wave, missing.c_str());
+        } catch (const io_error& error) {
+          EXPECT_EQ(std::string(error.what()), missing + ": cannot open: no such file or directory");
+          throw;
+        }
+      },
+      io_error);
+  std::filesystem::create_directory(missing);
+  try {
+    read_wave(&wave, missing.c_str());
+    ADD_FAILURE() << "a directory was read";
+  } catch (const io_error& error) {
+    EXPECT_EQ(std::string(error.what()), missing + ": is a directory, not a WAV file");
+  }
+}
+
+}  // namespace

@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <limits>
+
+#include "wav/io_error.hpp"
+#include "wav/sample_scale.hpp"
+#include "wav/wave_data.hpp"
+#include "wav/wave_header.hpp"
+#include "wav_file.hpp"
+
+namespace {
+
+std::uint32_t load_le32_at(const std::uint8_t* p, int offset) {
+  p += offset;
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+wave_data record(std::int32_t rate, std::int32_t bits, const std::vector<double>& samples) {
+  wave_data wave;
+  wave.sample_rate = rate;
+  wave.bits_per_sample = bits;
+  wave.sample_count = static_cast<std::int32_t>(samples.size());
+  wave.samples = allocate_samples(wave.sample_count);
+  std::copy(samples.begin(), samples.end(), wave.samples.get());
+  return wave;
+}
+
+TEST(WavWriter, HeaderOfAnEmptySixteenBitSound) {
+  const wave_data wave = record(44100, 16, {});
+  bytes expected;
+  append_tag(expected, "RIFF");
+  append_le32(expected, 36);
+  append_tag(expected, "WAVE");
+  append_tag(expected, "fmt ");
+  append_le32(expected, 16);
+  append_le16(expected, 1);
+  append_le16(expected, 1);
+  append_le32(expected, 44100);
+  append_le32(expected, 88200);
+  append_le16(expected, 2);
+  append_le16(expected, 16);
+  append_tag(expected, "data");
+  append_le32(expected, 0);
+  const auto header = wave_header(wave);
+  EXPECT_EQ(bytes(header.begin(), header.end()), expected);
+}
+
+TEST(WavWriter, HeaderRatesFollowTheBitsPerSampleItCarries) {
+  const auto header = wave_header(record(8000, 8, {0.0, 0.0, 0.0}));
+  EXPECT_EQ(load_le32_at(header.data(), 4), 3u * 2 + 36);  // samples stay 2 bytes wide
+  EXPECT_EQ(load_le32_at(header.data(), 28), 8000u);          // byte rate
+  EXPECT_EQ(header[32], 1);                                   // block align
+  EXPECT_EQ(header[34], 8);
+  EXPECT_EQ(load_le32_at(header.data(), 40), 6u);
+}
+
+TEST(WavWriter, RoundsHalfUpAndClampsOnTheSixteenBitScale) {
+  const struct {
+    double held;
+    std::int16_t stored;
+  } cases[] = {
+      {-1.0, -32768},         {-1.5, -32768},        {-1e300, -32768},
+      {0.0, 0},               {-0.0, 0},             {0.5, 16384},
+      {1.0, 32767},           {2.0, 32767},          {1.0 - 1.5 / 32768, 32767},
+      {1.0 - 1.6 / 32768, 32766},
+      {1.0 / 65536, 1},       {-1.0 / 65536, 0},     {3.0 / 65536, 2},
+      {std::numeric_limits<double>::infinity(), 32767},
+      {-std::numeric_limits<double>::infinity(), -32768},
+      {std::numeric_limits<double>::quiet_NaN(), 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(sample_to_s16(c.held), c.stored) << "held value " << c.held;
+  }
+}
+
+TEST(WavWriter, EveryStoredSampleSurvivesTheRoundTrip) {
+  for (int s = -32768; s <= 32767; ++s) {
+    ASSERT_EQ(sample_to_s16(sample_from_s16(static_cast<std::int16_t>(s))), s);
+  }
+}
+
+TEST(WavWriter, WritesHeaderThenSamplesLittleEndian) {
+  scratch_directory dir;
+  const wave_data wave = record(8000, 16, {0.5, -1.0, 0.0});
+  write_wave(&wave, dir.file("out.wav").c_str());
+  const bytes file = dir.read("out.wav");
+  ASSERT_EQ(file.size(), 44u + 6);
+  EXPECT_EQ(bytes(file.begin() + 44, file.end()), (bytes{0x00, 0x40, 0x00, 0x80, 0x00, 0x00}));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path),
+                          std::filesystem::directory_iterator()),
+            1) << "a temporary file was left behind";
+}
+
+TEST(WavWriter, FailureLeavesTheEarlierFileAndNoTemporary) {
+  scratch_directory dir;
+  // A directory where the file should go: the new file cannot be renamed over it.
+  std::filesystem::create_directory(dir.file("out.wav"));
+  const wave_data wave = record(8000, 16, {0.25});
+  try {
+    write_wave(&wave, dir.file("out.wav").c_str());
+    ADD_FAILURE() << "writing over a directory succeeded";
+  } catch (const io_error& error) {
+    EXPECT_EQ(std::string(error.what()), dir.file("out.wav") + ": cannot replace: is a directory");
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(dir.file("out.wav")));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path),
+                          std::filesystem::directory_iterator()),
+            1);
+}
+
+}  // namespace
