@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <cmath>
 #include <filesystem>
@@ -105,6 +108,31 @@ TEST(WavWriter, FailureLeavesTheEarlierFileAndNoTemporary) {
     EXPECT_EQ(std::string(error.what()), dir.file("out.wav") + ": cannot replace: is a directory");
   }
   EXPECT_TRUE(std::filesystem::is_directory(dir.file("out.wav")));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path),
+                          std::filesystem::directory_iterator()),
+            1);
+}
+
+TEST(WavWriter, FailedWriteIsReportedAndLeavesTheEarlierFile) {
+  scratch_directory dir;
+  dir.write("out.wav", bytes{1, 2, 3});
+  const wave_data wave = record(8000, 16, std::vector<double>(5000, 0.5));
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit small = saved;
+  small.rlim_cur = 4096;  // a file-size limit: the samples do not fit
+  const auto saved_handler = std::signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &small);
+  std::string reason;
+  try {
+    write_wave(&wave, dir.file("out.wav").c_str());
+  } catch (const io_error& error) {
+    reason = error.what();
+  }
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, saved_handler);
+  EXPECT_EQ(reason, dir.file("out.wav") + ": cannot write: file too large");
+  EXPECT_EQ(dir.read("out.wav"), (bytes{1, 2, 3}));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path),
                           std::filesystem::directory_iterator()),
             1);

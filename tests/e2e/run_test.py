@@ -1,0 +1,270 @@
+#!/usr/bin/env python3
+"""End-to-end runs of wave_effect in a scratch directory, replies piped in.
+
+    run_test.py WAVE_EFFECT MAKE_DEMO_WAVE
+"""
+
+import os
+import resource
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+PROGRAM = None
+GENERATOR = None
+
+
+def wave_file(samples, rate=8000, channels=1, bits=16, data_size=None):
+    data = struct.pack("<%dh" % len(samples), *samples)
+    size = len(data) if data_size is None else data_size
+    fmt = struct.pack("<HHIIHH", 1, channels, rate, rate * channels * bits // 8,
+                      channels * bits // 8, bits)
+    return (b"RIFF" + struct.pack("<I", 36 + len(data)) + b"WAVE" + b"fmt " +
+            struct.pack("<I", 16) + fmt + b"data" + struct.pack("<I", size) + data)
+
+
+def wave_samples(content):
+    count = (len(content) - 44) // 2
+    return list(struct.unpack("<%dh" % count, content[44:44 + 2 * count]))
+
+
+EARLIER_OUTPUT = b"an earlier ex8_2.wav that a failed run must keep"
+
+
+class Run:
+    """One run of the program in a fresh directory."""
+
+    def __init__(self, tec=None, replies="", setup=None, limits=None, env=None):
+        self.dir = tempfile.mkdtemp(prefix="wave_effect_e2e_")
+        if tec is not None:
+            with open(self.path("tec.wav"), "wb") as f:
+                f.write(tec)
+        if setup:
+            setup(self)
+
+        def preexec():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            for limit, value in (limits or {}).items():
+                resource.setrlimit(limit, (value, value))
+
+        done = subprocess.run([PROGRAM], cwd=self.dir, input=replies.encode(),
+                              capture_output=True, timeout=60, preexec_fn=preexec,
+                              env=env)
+        self.status = done.returncode
+        self.stdout = done.stdout.decode()
+        self.stderr = done.stderr.decode()
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def read(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def lines(self, name):
+        return self.read(name).decode().splitlines()
+
+    def files(self):
+        return sorted(os.listdir(self.dir))
+
+    def close(self):
+        shutil.rmtree(self.dir)
+
+
+class Dialogue(unittest.TestCase):
+    def run_program(self, *args, **kwargs):
+        run = Run(*args, **kwargs)
+        self.addCleanup(run.close)
+        return run
+
+    def test_unmatched_key_leaves_the_output_silent(self):
+        run = self.run_program(wave_file([-32768, 16384, 1, 0, -1, 32767], rate=11025), "x\n")
+        self.assertEqual((run.status, run.stdout, run.stderr), (0, "6\neffect<d,v>:", ""))
+        self.assertEqual(run.lines("wave-before.csv"), [
+            "-1.000000", "0.500000", "0.000031", "0.000000", "-0.000031", "0.999969"])
+        self.assertEqual(run.lines("wave-after.csv"), ["0.000000"] * 6)
+        out = run.read("ex8_2.wav")
+        self.assertEqual(out[:44], wave_file([0] * 6, rate=11025)[:44])
+        self.assertEqual(wave_samples(out), [0] * 6)
+        self.assertEqual(run.files(), ["ex8_2.wav", "tec.wav", "wave-after.csv", "wave-before.csv"])
+
+    def test_each_reply_chooses_as_described(self):
+        samples = [1000, -2000, 3000, -4000]
+        cases = [
+            ("r\n", samples),               # not on the prompt, accepted all the same
+            ("r\r\n", samples),             # a Windows line end
+            ("  r  \n", samples),
+            ("D\n", [0] * 4),               # keys are case-sensitive
+            ("rr\n", [0] * 4),
+            ("abcdefghijk\n", [0] * 4),     # 11 characters
+            ("abcdefghijkl\n", [0] * 4),    # 12
+            ("x" * 100 + "\n", [0] * 4),
+            ("d 2 0.5\n", samples),         # replies on one line
+            ("d\n-1\n1\n", [-s for s in samples]),
+        ]
+        for replies, expected in cases:
+            with self.subTest(replies=replies):
+                # The reverb copies a sound shorter than its echo spacing.
+                run = self.run_program(wave_file(samples), replies)
+                self.assertEqual((run.status, run.stderr), (0, ""))
+                self.assertEqual(wave_samples(run.read("ex8_2.wav")), expected)
+
+    def test_distortion_asks_its_settings_even_for_an_empty_sound(self):
+        run = self.run_program(wave_file([]), "d\n1\n1\n")
+        self.assertEqual((run.status, run.stdout), (0, "0\neffect<d,v>:gain:level:"))
+        self.assertEqual(run.read("wave-before.csv"), b"")
+        self.assertEqual(run.read("wave-after.csv"), b"")
+        self.assertEqual(len(run.read("ex8_2.wav")), 44)
+
+    def test_refused_number_is_asked_again(self):
+        run = self.run_program(wave_file([8192]), "d\nnan\ninf 3\n1e39\n2\n0.5\n")
+        self.assertEqual(run.status, 0)
+        self.assertEqual(run.stdout, "1\neffect<d,v>:gain:gain:gain:gain:level:")
+        self.assertEqual(run.stderr.count("is not a finite number; try again\n"), 3)
+        self.assertEqual(run.lines("wave-after.csv"), ["0.250000"])
+
+    def test_each_prompt_is_visible_before_its_reply_is_read(self):
+        tmp = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, tmp)
+        with open(os.path.join(tmp, "tec.wav"), "wb") as f:
+            f.write(wave_file([1, 2, 3]))
+        child = subprocess.Popen([PROGRAM], cwd=tmp, stdin=subprocess.PIPE,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            for expected, reply in (("3\neffect<d,v>:", b"d\n"), ("gain:", b"1\n"),
+                                    ("level:", b"1\n")):
+                got = b""
+                while len(got) < len(expected):
+                    got += os.read(child.stdout.fileno(), len(expected) - len(got))
+                self.assertEqual(got.decode(), expected)
+                child.stdin.write(reply)
+                child.stdin.flush()
+            child.stdin.close()
+            self.assertEqual(child.wait(timeout=30), 0)
+            self.assertEqual(child.stdout.read(), b"")
+        finally:
+            child.kill()
+            child.wait()
+            child.stdout.close()
+            child.stderr.close()
+
+    def test_declared_size_past_the_end_is_read_as_far_as_it_goes(self):
+        run = self.run_program(wave_file([5, 6, 7], data_size=0xFFFFFFFF), "x\n")
+        self.assertEqual((run.status, run.stdout), (0, "3\neffect<d,v>:"))
+        self.assertEqual(run.stderr, "wave_effect: tec.wav: the \"data\" chunk declares "
+                         "4294967295 bytes but only 6 are present; reading those\n")
+
+    def test_every_effect_on_the_demo_sound(self):
+        tmp = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, tmp)
+        demo = os.path.join(tmp, "tec.wav")
+        subprocess.run([GENERATOR, demo], check=True)
+        with open(demo, "rb") as f:
+            tec = f.read()
+        count = (len(tec) - 44) // 2
+        outputs = set()
+        for replies in ("d\n4\n0.5\n", "r\n", "v\n"):
+            with self.subTest(replies=replies):
+                run = self.run_program(tec, replies)
+                self.assertEqual((run.status, run.stderr), (0, ""))
+                self.assertEqual(len(run.lines("wave-before.csv")), count)
+                self.assertEqual(len(run.lines("wave-after.csv")), count)
+                out = run.read("ex8_2.wav")
+                self.assertEqual(out[:44], tec[:44])
+                self.assertNotEqual(out, tec)
+                outputs.add(out)
+        self.assertEqual(len(outputs), 3)
+
+
+def keep_earlier_output(run):
+    with open(run.path("ex8_2.wav"), "wb") as f:
+        f.write(EARLIER_OUTPUT)
+
+
+def in_the_way(name):
+    def setup(run):
+        keep_earlier_output(run)
+        if name != "ex8_2.wav":
+            os.mkdir(run.path(name))
+        else:
+            os.remove(run.path(name))
+            os.mkdir(run.path(name))
+    return setup
+
+
+class Failures(unittest.TestCase):
+    """Each failure: one line on stderr, status 1, the earlier ex8_2.wav kept."""
+
+    def test_failures_are_reported_and_lose_nothing(self):
+        long_sound = wave_file(list(range(-20000, 20000)))
+        cases = [
+            ("tec.wav missing", None, "x\n", keep_earlier_output, None,
+             "tec.wav: cannot open: no such file or directory"),
+            ("tec.wav a directory", None, "x\n", in_the_way("tec.wav"), None,
+             "tec.wav: is a directory, not a WAV file"),
+            ("stereo", wave_file([1, 2], channels=2), "x\n", keep_earlier_output, None,
+             "tec.wav: 2 channels; only mono is supported"),
+            ("8-bit", wave_file([1, 2], bits=8), "x\n", keep_earlier_output, None,
+             "tec.wav: 8 bits per sample; only 16-bit samples are supported"),
+            ("input ends before the key", wave_file([1]), "", keep_earlier_output, None,
+             "standard input: ended before the effect key was read"),
+            ("input ends before the gain", wave_file([1]), "d\n", keep_earlier_output, None,
+             "standard input: ended before the gain was read"),
+            ("input ends before the level", wave_file([1]), "d\n5\n", keep_earlier_output, None,
+             "standard input: ended before the level was read"),
+            ("a directory named wave-before.csv", wave_file([1]), "x\n",
+             in_the_way("wave-before.csv"), None,
+             "wave-before.csv: cannot create: is a directory"),
+            ("a directory named ex8_2.wav", wave_file([1]), "x\n", in_the_way("ex8_2.wav"), None,
+             "ex8_2.wav: cannot replace: is a directory"),
+            ("file-size limit hit while dumping", long_sound, "r\n", keep_earlier_output,
+             {resource.RLIMIT_FSIZE: 100000}, "wave-before.csv: cannot write: file too large"),
+        ]
+        for name, tec, replies, setup, limits, reason in cases:
+            with self.subTest(name):
+                run = Run(tec, replies, setup, limits)
+                try:
+                    self.assertEqual(run.status, 1)
+                    self.assertEqual(run.stderr, "wave_effect: " + reason + "\n")
+                    if os.path.isdir(run.path("ex8_2.wav")):
+                        self.assertEqual(os.listdir(run.path("ex8_2.wav")), [])
+                    else:
+                        self.assertEqual(run.read("ex8_2.wav"), EARLIER_OUTPUT)
+                    self.assertEqual([f for f in run.files() if "partial" in f], [])
+                finally:
+                    run.close()
+
+    def test_interrupted_store_leaves_no_temporary_file(self):
+        # A sound long enough that the run is still writing when it is stopped;
+        # whenever the signal lands, ex8_2.wav is the earlier one or complete.
+        tmp = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, tmp)
+        subprocess.run([GENERATOR, os.path.join(tmp, "tec.wav"), "120"], check=True)
+        with open(os.path.join(tmp, "ex8_2.wav"), "wb") as f:
+            f.write(EARLIER_OUTPUT)
+        child = subprocess.Popen([PROGRAM], cwd=tmp, stdin=subprocess.PIPE,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        child.stdin.write(b"x\n")
+        child.stdin.close()
+        deadline = 600
+        while deadline > 0 and not any("partial" in f for f in os.listdir(tmp)):
+            if child.poll() is not None:
+                break
+            deadline -= 1
+            subprocess.run(["sleep", "0.01"])
+        child.send_signal(signal.SIGINT)
+        child.wait(timeout=30)
+        self.assertEqual([f for f in os.listdir(tmp) if "partial" in f], [])
+        with open(os.path.join(tmp, "ex8_2.wav"), "rb") as f:
+            content = f.read()
+        self.assertTrue(content == EARLIER_OUTPUT or len(content) == os.path.getsize(
+            os.path.join(tmp, "tec.wav")))
+
+
+if __name__ == "__main__":
+    PROGRAM, GENERATOR = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    unittest.main(argv=sys.argv[:1], verbosity=2)
