@@ -86,6 +86,11 @@ void run_wave_effect(const console& io) {
     }
   }
 
+  // The dialogue is over: anything it could not show is a failure too.
+  if (std::fflush(io.out) != 0 || std::ferror(io.out) != 0) {
+    throw io_error("standard output", "cannot write: " + system_reason(errno));
+  }
+
   dump_csv({before.get(), before_name}, {after.get(), after_name}, &input, &output);
   finish_text_file(before, before_name);
   finish_text_file(after, after_name);

@@ -238,6 +238,19 @@ class Failures(unittest.TestCase):
                 finally:
                     run.close()
 
+    def test_unwritable_standard_output_is_a_failure(self):
+        tmp = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, tmp)
+        with open(os.path.join(tmp, "tec.wav"), "wb") as f:
+            f.write(wave_file([1, 2, 3]))
+        with open("/dev/full", "w") as full:
+            done = subprocess.run([PROGRAM], cwd=tmp, input=b"r\n", stdout=full,
+                                  stderr=subprocess.PIPE, timeout=60)
+        self.assertEqual(done.returncode, 1)
+        self.assertEqual(done.stderr, b"wave_effect: standard output: cannot write: "
+                         b"no space left on device\n")
+        self.assertFalse(os.path.exists(os.path.join(tmp, "ex8_2.wav")))
+
     def test_interrupted_store_leaves_no_temporary_file(self):
         # A sound long enough that the run is still writing when it is stopped;
         # whenever the signal lands, ex8_2.wav is the earlier one or complete.
