@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -19,15 +20,20 @@ char* write_two_digits(char* out, unsigned value) {
   return out + 2;
 }
 
-char* write_unsigned(char* out, std::uint64_t value) {
-  char digits[20];
-  char* start = digits + sizeof digits;
+// The whole part of a dumped value: below 2^32, so at most ten digits.
+char* write_whole(char* out, std::uint64_t value) {
+  if (value < 10) {  // nearly every sample
+    *out = static_cast<char>('0' + value);
+    return out + 1;
+  }
+  char digits[16] = {};
+  char* start = digits + 10;
   do {
     *--start = static_cast<char>('0' + value % 10);
     value /= 10;
   } while (value != 0);
-  const std::size_t length = static_cast<std::size_t>(digits + sizeof digits - start);
-  std::memcpy(out, start, length);
+  const auto length = static_cast<std::size_t>(digits + 10 - start);
+  std::memcpy(out, start, 10);  // fixed width: cheaper than a call; only `length` counts
   return out + length;
 }
 
@@ -39,44 +45,55 @@ std::size_t format_with_to_chars(double value, char* out) {
   return static_cast<std::size_t>(result.ptr - out);
 }
 
+// round(|value| × 10^6), half to even, computed exactly: value = mantissa ×
+// 2^-shift with shift ≥ 21 below 2^32, and mantissa × 10^6 fits in 128 bits.
+std::uint64_t exact_micros(std::uint64_t bits) {
+  const int biased_exponent = static_cast<int>((bits >> 52) & 0x7FF);
+  if (biased_exponent == 0) {
+    return 0;  // zero and subnormals
+  }
+  const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+  const int shift = 1075 - biased_exponent;
+  if (shift >= 75) {
+    return 0;  // mantissa × 10^6 < 2^73: below half a unit
+  }
+  const uint128 scaled = static_cast<uint128>(mantissa) * 1000000u;
+  std::uint64_t micros = static_cast<std::uint64_t>(scaled >> shift);
+  const uint128 remainder = scaled - (static_cast<uint128>(micros) << shift);
+  const uint128 half = static_cast<uint128>(1) << (shift - 1);
+  if (remainder > half || (remainder == half && (micros & 1) != 0)) {
+    ++micros;
+  }
+  return micros;
+}
+
 }  // namespace
 
 std::size_t format_sample(double value, char* out) {
   const auto bits = std::bit_cast<std::uint64_t>(value);
-  const bool negative = (bits >> 63) != 0;
-  const int biased_exponent = static_cast<int>((bits >> 52) & 0x7FF);
-  const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
-
-  // |value| < 2^32, or the fallback. Then value = mantissa × 2^-shift with
-  // shift ≥ 21, and the printed digits are round(value × 10^6), half to even,
-  // computed exactly in 128 bits.
-  if (biased_exponent >= 1023 + 32) {
-    return format_with_to_chars(value, out);
+  const double magnitude = std::fabs(value);
+  if (!(magnitude < 4294967296.0)) {
+    return format_with_to_chars(value, out);  // 2^32 and beyond, infinities, NaN
   }
-  std::uint64_t micros = 0;  // |value| × 10^6, rounded
-  if (biased_exponent != 0) {
-    const std::uint64_t mantissa = fraction | (std::uint64_t{1} << 52);
-    const int shift = 1075 - biased_exponent;
-    // mantissa × 10^6 < 2^73: from a shift of 75 on, it is below half a unit.
-    if (shift < 75) {
-      const uint128 scaled = static_cast<uint128>(mantissa) * 1000000u;
-      micros = static_cast<std::uint64_t>(scaled >> shift);
-      const uint128 remainder = scaled - (static_cast<uint128>(micros) << shift);
-      const uint128 half = static_cast<uint128>(1) << (shift - 1);
-      if (remainder > half || (remainder == half && (micros & 1) != 0)) {
-        ++micros;
-      }
-    }
-  }
-  // Subnormals round to zero and keep their sign, as every negative value does.
+  // The digits are round(|value| × 10^6), half to even. The product in
+  // double is within half an ulp of the exact one, and adding and taking
+  // away 2^52 rounds it to an integer, half to even. That is the exact
+  // answer unless the product lies within an ulp of a half-way point (or
+  // is one): then the exact product decides, in integers. A product of a
+  // value below 2^32 is below 2^52, where an ulp is at most 1/2.
+  const double scaled = magnitude * 1000000.0;
+  const double rounded = (scaled + 4503599627370496.0) - 4503599627370496.0;
+  const double off = std::fabs(scaled - rounded);
+  const std::uint64_t micros = off < 0.5 - scaled * 0x1p-51
+                                   ? static_cast<std::uint64_t>(rounded)
+                                   : exact_micros(bits);
 
   char* p = out;
-  if (negative) {
-    *p++ = '-';
-  }
+  *p = '-';
+  p += bits >> 63;  // the sign, without a branch; negative zero keeps it
   const std::uint64_t whole = micros / 1000000;
   const auto decimals = static_cast<unsigned>(micros % 1000000);
-  p = write_unsigned(p, whole);
+  p = write_whole(p, whole);
   *p++ = '.';
   p = write_two_digits(p, decimals / 10000);
   p = write_two_digits(p, decimals / 100 % 100);

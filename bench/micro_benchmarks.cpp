@@ -1,0 +1,144 @@
+// Google Benchmark micro-benchmarks of the pieces of a run: each effect, the
+// dump text, and reading and writing the WAV file. Run by hand:
+//
+//   build/release/bench/micro_benchmarks
+//
+// Sizes are one minute of sound at 44.1 kHz unless a name says otherwise.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "driver/dump_csv.hpp"
+#include "driver/sample_text.hpp"
+#include "effects/effects.hpp"
+#include "effects/reverb.hpp"
+#include "wav/wave_data.hpp"
+
+namespace {
+
+constexpr std::int32_t one_minute = 44100 * 60;
+
+wave_data random_sound(std::int32_t count) {
+  wave_data wave;
+  wave.sample_rate = 44100;
+  wave.bits_per_sample = 16;
+  wave.sample_count = count;
+  wave.samples = allocate_samples(count);
+  std::mt19937 random(1);
+  std::uniform_int_distribution<int> s16(-32768, 32767);
+  for (std::int32_t n = 0; n < count; ++n) {
+    wave.samples[n] = s16(random) / 32768.0;
+  }
+  return wave;
+}
+
+wave_data silence_like(const wave_data& in) {
+  wave_data out;
+  out.sample_rate = in.sample_rate;
+  out.bits_per_sample = in.bits_per_sample;
+  out.sample_count = in.sample_count;
+  out.samples = allocate_samples(in.sample_count);
+  return out;
+}
+
+void report_samples(benchmark::State& state, std::int64_t per_iteration) {
+  state.SetItemsProcessed(state.iterations() * per_iteration);
+}
+
+void BM_Distortion(benchmark::State& state) {
+  const wave_data in = random_sound(one_minute);
+  wave_data out = silence_like(in);
+  for (auto _ : state) {
+    apply_distortion(&in, &out, {4.0f, 0.5f});
+    benchmark::DoNotOptimize(out.samples[0]);
+  }
+  report_samples(state, in.sample_count);
+}
+BENCHMARK(BM_Distortion)->Unit(benchmark::kMillisecond);
+
+void BM_Reverb(benchmark::State& state) {
+  const wave_data in = random_sound(static_cast<std::int32_t>(state.range(0)));
+  wave_data out = silence_like(in);
+  for (auto _ : state) {
+    apply_reverb(&in, &out);
+    benchmark::DoNotOptimize(out.samples[0]);
+  }
+  report_samples(state, in.sample_count);
+}
+// One minute, and a length past 2^24 samples where the index rounds as a float.
+BENCHMARK(BM_Reverb)->Arg(one_minute)->Arg((1 << 24) + one_minute)->Arg(26460000)->Unit(benchmark::kMillisecond);
+
+void BM_ReverbReference(benchmark::State& state) {
+  const wave_data in = random_sound(one_minute / 10);
+  wave_data out = silence_like(in);
+  for (auto _ : state) {
+    apply_reverb_reference(&in, &out);
+    benchmark::DoNotOptimize(out.samples[0]);
+  }
+  report_samples(state, in.sample_count);
+}
+BENCHMARK(BM_ReverbReference)->Unit(benchmark::kMillisecond);
+
+void BM_Vibrato(benchmark::State& state) {
+  const wave_data in = random_sound(one_minute);
+  wave_data out = silence_like(in);
+  for (auto _ : state) {
+    apply_vibrato(&in, &out);
+    benchmark::DoNotOptimize(out.samples[0]);
+  }
+  report_samples(state, in.sample_count);
+}
+BENCHMARK(BM_Vibrato)->Unit(benchmark::kMillisecond);
+
+// The text of reverb-like values, which the table does not cover.
+void BM_FormatSample(benchmark::State& state) {
+  std::mt19937 random(2);
+  std::uniform_real_distribution<double> value(-1.5, 1.5);
+  std::vector<double> values(4096);
+  for (double& v : values) {
+    v = value(random);
+  }
+  char text[max_sample_text];
+  for (auto _ : state) {
+    for (double v : values) {
+      benchmark::DoNotOptimize(format_sample(v, text));
+    }
+  }
+  report_samples(state, static_cast<std::int64_t>(values.size()));
+}
+BENCHMARK(BM_FormatSample);
+
+// Both dumps into /dev/null: held input values, and reverb output.
+void BM_DumpCsv(benchmark::State& state) {
+  const wave_data in = random_sound(one_minute);
+  wave_data out = silence_like(in);
+  apply_reverb(&in, &out);
+  std::FILE* sink = std::fopen("/dev/null", "w");
+  for (auto _ : state) {
+    dump_csv({sink, "before"}, {sink, "after"}, &in, &out);
+  }
+  std::fclose(sink);
+  report_samples(state, in.sample_count);
+}
+BENCHMARK(BM_DumpCsv)->Unit(benchmark::kMillisecond);
+
+void BM_WriteAndReadWave(benchmark::State& state) {
+  const wave_data in = random_sound(one_minute);
+  const std::string path =
+      (std::filesystem::temp_directory_path() / "wave_effect_bench.wav").string();
+  for (auto _ : state) {
+    write_wave(&in, path.c_str());
+    wave_data back;
+    read_wave(&back, path.c_str());
+    benchmark::DoNotOptimize(back.samples[0]);
+  }
+  std::filesystem::remove(path);
+  report_samples(state, in.sample_count);
+}
+BENCHMARK(BM_WriteAndReadWave)->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,113 @@
+#!/usr/bin/env python3
+"""End-to-end benchmark of wave_effect: whole runs on long recordings.
+
+    bench/run_benchmark.py [--runs N] [--minutes M ...] [--keep DIR]
+
+Builds nothing itself: it expects the release build (tools/run_tests.sh or
+`cmake --preset release && cmake --build --preset release`). For each length
+it makes a recording with make_demo_wave, runs wave_effect on it for each key
+(x: no effect, d with gain 4 and level 0.5, r, v), and prints each key's
+median wall time, its ratio to the floor and its peak resident memory.
+
+The floor is what writing the run's three output files costs at all: the
+same bytes written over existing files of the same size, as the program
+overwrites its own outputs (cat FILE > COPY, each of the three, repeated).
+"""
+
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+PROGRAM = os.path.join(ROOT, "build/release/src/driver/wave_effect")
+GENERATOR = os.path.join(ROOT, "build/release/tools/make_demo_wave")
+KEYS = [("x", b"x\n"), ("d", b"d\n4\n0.5\n"), ("r", b"r\n"), ("v", b"v\n")]
+OUTPUTS = ["ex8_2.wav", "wave-before.csv", "wave-after.csv"]
+
+
+def timed_run(command, cwd, replies=b""):
+    """Wall time and peak resident memory (bytes) of one child process."""
+    read_end, write_end = os.pipe()
+    start = time.perf_counter()
+    pid = os.fork()
+    if pid == 0:
+        os.chdir(cwd)
+        os.dup2(read_end, 0)
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, 1)
+        os.close(write_end)
+        os.execv(command[0], command)
+    os.close(read_end)
+    os.write(write_end, replies)
+    os.close(write_end)
+    _, status, usage = os.wait4(pid, 0)
+    elapsed = time.perf_counter() - start
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit("benchmark: %s failed in %s" % (" ".join(command), cwd))
+    return elapsed, usage.ru_maxrss * 1024
+
+
+def floor_time(directory, runs):
+    copy = " ; ".join("cat %s > copy-%s" % (name, name) for name in OUTPUTS)
+    subprocess.run(["sh", "-c", copy], cwd=directory, check=True)  # the copies exist first
+    times = [timed_run(["/bin/sh", "-c", copy], directory)[0] for _ in range(runs)]
+    for name in OUTPUTS:
+        os.remove(os.path.join(directory, "copy-" + name))
+    return statistics.median(times)
+
+
+def bench_length(minutes, runs, directory):
+    tec = os.path.join(directory, "tec.wav")
+    subprocess.run([GENERATOR, tec, str(minutes * 60)], check=True)
+    samples = (os.path.getsize(tec) - 44) // 2
+    print("\n%d minutes at 44.1 kHz: %d samples, %d runs per key" % (minutes, samples, runs))
+    results = {}
+    floor = None
+    for key, replies in KEYS:
+        timed_run([PROGRAM], directory, replies)  # outputs of this key's size exist
+        if floor is None:
+            floor = floor_time(directory, runs)
+            print("  floor (writing the three outputs over old ones): %.3f s" % floor)
+            print("  key  median s  x floor  peak MiB  bytes/sample")
+        measured = [timed_run([PROGRAM], directory, replies) for _ in range(runs)]
+        median = statistics.median(t for t, _ in measured)
+        peak = max(m for _, m in measured)
+        results[key] = median
+        print("  %-3s  %8.3f  %7.2f  %8.1f  %12.2f" %
+              (key, median, median / floor, peak / 2**20, peak / samples))
+    return results
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--minutes", type=int, nargs="+", default=[10, 60])
+    parser.add_argument("--keep", help="work in this directory and leave the files there")
+    args = parser.parse_args()
+    for tool in (PROGRAM, GENERATOR):
+        if not os.access(tool, os.X_OK):
+            sys.exit("benchmark: %s is not built" % tool)
+    by_length = {}
+    for minutes in args.minutes:
+        directory = args.keep or tempfile.mkdtemp(prefix="wave_effect_bench_", dir=ROOT)
+        os.makedirs(directory, exist_ok=True)
+        try:
+            by_length[minutes] = bench_length(minutes, args.runs, directory)
+        finally:
+            if not args.keep:
+                shutil.rmtree(directory)
+    if len(by_length) > 1:
+        shortest, longest = min(by_length), max(by_length)
+        print("\ngrowth from %d to %d minutes (x%d in length):" %
+              (shortest, longest, longest // shortest))
+        for key, _ in KEYS:
+            print("  %-3s  x%.2f" % (key, by_length[longest][key] / by_length[shortest][key]))
+
+
+if __name__ == "__main__":
+    main()
