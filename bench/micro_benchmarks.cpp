@@ -70,7 +70,11 @@ void BM_Reverb(benchmark::State& state) {
   report_samples(state, in.sample_count);
 }
 // One minute, and a length past 2^24 samples where the index rounds as a float.
-BENCHMARK(BM_Reverb)->Arg(one_minute)->Arg((1 << 24) + one_minute)->Arg(26460000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Reverb)
+    ->Arg(one_minute)
+    ->Arg((1 << 24) + one_minute)
+    ->Arg(26460000)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_ReverbReference(benchmark::State& state) {
   const wave_data in = random_sound(one_minute / 10);
@@ -117,11 +121,11 @@ void BM_DumpCsv(benchmark::State& state) {
   const wave_data in = random_sound(one_minute);
   wave_data out = silence_like(in);
   apply_reverb(&in, &out);
-  std::FILE* sink = std::fopen("/dev/null", "w");
   for (auto _ : state) {
-    dump_csv({sink, "before"}, {sink, "after"}, &in, &out);
+    text_file before = create_text_file("/dev/null");
+    text_file after = create_text_file("/dev/null");
+    dump_csv(before, after, &in, &out);
   }
-  std::fclose(sink);
   report_samples(state, in.sample_count);
 }
 BENCHMARK(BM_DumpCsv)->Unit(benchmark::kMillisecond);

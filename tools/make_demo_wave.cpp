@@ -110,7 +110,8 @@ int main(int argc, char** argv) {
     }
     std::erase_if(voices, [](const string_voice& voice) { return voice.remaining <= 0; });
     const auto s = static_cast<std::uint16_t>(sample_to_s16(0.3 * mix));
-    const unsigned char bytes[2] = {static_cast<unsigned char>(s), static_cast<unsigned char>(s >> 8)};
+    const unsigned char bytes[2] = {static_cast<unsigned char>(s),
+                                    static_cast<unsigned char>(s >> 8)};
     std::fwrite(bytes, 1, 2, file);
   }
   if (std::fclose(file) != 0) {

@@ -9,9 +9,7 @@
 
 namespace {
 
-bool is_space(int c) {
-  return std::isspace(static_cast<unsigned char>(c)) != 0;
-}
+bool is_space(int c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
 void show_prompt(const console& io, const char* prompt) {
   std::fputs(prompt, io.out);

@@ -1,18 +1,28 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "wav/wave_data.hpp"
 
-// A text dump being written, with its name for messages.
+struct stream_closer {
+  void operator()(std::FILE* stream) const { std::fclose(stream); }
+};
+
+// A text dump, open for writing, with its name for messages.
 struct text_file {
-  std::FILE* stream;
+  std::unique_ptr<std::FILE, stream_closer> stream;
   std::string name;
 };
 
+// Creates (or truncates) the text file `name`. Throws io_error.
+text_file create_text_file(const char* name);
+
 // Writes the input samples to `before` and the output samples to `after`,
-// one "%f" value and "\n" per line, line n holding sample n, no header.
-// Throws io_error naming the file when a write fails.
-void dump_csv(const text_file& before, const text_file& after, const wave_data* in,
-              const wave_data* out);
+// one "%f" value and "\n" per line, line n holding sample n, no header, and
+// closes both, checking that every byte reached its file. The two files are
+// written side by side, one of them on a helper thread where there is a
+// second core. Throws io_error naming a file that failed (the first one when
+// both did).
+void dump_csv(text_file& before, text_file& after, const wave_data* in, const wave_data* out);

@@ -17,13 +17,9 @@ void run_distortion(const wave_data* in, wave_data* out, const console& io) {
   apply_distortion(in, out, settings);
 }
 
-void run_reverb(const wave_data* in, wave_data* out, const console&) {
-  apply_reverb(in, out);
-}
+void run_reverb(const wave_data* in, wave_data* out, const console&) { apply_reverb(in, out); }
 
-void run_vibrato(const wave_data* in, wave_data* out, const console&) {
-  apply_vibrato(in, out);
-}
+void run_vibrato(const wave_data* in, wave_data* out, const console&) { apply_vibrato(in, out); }
 
 // The effect keys, in the order they are tried. The prompt names only d and
 // v; r works all the same.
@@ -37,36 +33,11 @@ constexpr effect_choice effect_choices[] = {
     {"v", run_vibrato},
 };
 
-struct stream_closer {
-  void operator()(std::FILE* stream) const { std::fclose(stream); }
-};
-using open_stream = std::unique_ptr<std::FILE, stream_closer>;
-
-open_stream create_text_file(const char* name) {
-  open_stream stream{std::fopen(name, "w")};
-  if (!stream) {
-    throw io_error(name, "cannot create: " + system_reason(errno));
-  }
-  return stream;
-}
-
-// Closes a dump, reporting any write that did not reach the file.
-void finish_text_file(open_stream& stream, const char* name) {
-  const bool failed = std::fflush(stream.get()) != 0 || std::ferror(stream.get()) != 0;
-  const int error_number = errno;
-  const bool close_failed = std::fclose(stream.release()) != 0;
-  if (failed || close_failed) {
-    throw io_error(name, "cannot write: " + system_reason(failed ? error_number : errno));
-  }
-}
-
 }  // namespace
 
 void run_wave_effect(const console& io) {
-  const char* before_name = "wave-before.csv";
-  const char* after_name = "wave-after.csv";
-  open_stream before = create_text_file(before_name);
-  open_stream after = create_text_file(after_name);
+  text_file before = create_text_file("wave-before.csv");
+  text_file after = create_text_file("wave-after.csv");
 
   wave_data input;
   read_wave(&input);
@@ -91,8 +62,6 @@ void run_wave_effect(const console& io) {
     throw io_error("standard output", "cannot write: " + system_reason(errno));
   }
 
-  dump_csv({before.get(), before_name}, {after.get(), after_name}, &input, &output);
-  finish_text_file(before, before_name);
-  finish_text_file(after, after_name);
+  dump_csv(before, after, &input, &output);
   write_wave(&output);
 }

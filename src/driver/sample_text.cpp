@@ -40,8 +40,7 @@ char* write_whole(char* out, std::uint64_t value) {
 // Fallback for what the fast path does not cover (infinities, NaN, values
 // of 2^32 and beyond): to_chars agrees with "%f" and never looks at the locale.
 std::size_t format_with_to_chars(double value, char* out) {
-  const auto result =
-      std::to_chars(out, out + max_sample_text, value, std::chars_format::fixed, 6);
+  const auto result = std::to_chars(out, out + max_sample_text, value, std::chars_format::fixed, 6);
   return static_cast<std::size_t>(result.ptr - out);
 }
 
@@ -84,9 +83,8 @@ std::size_t format_sample(double value, char* out) {
   const double scaled = magnitude * 1000000.0;
   const double rounded = (scaled + 4503599627370496.0) - 4503599627370496.0;
   const double off = std::fabs(scaled - rounded);
-  const std::uint64_t micros = off < 0.5 - scaled * 0x1p-51
-                                   ? static_cast<std::uint64_t>(rounded)
-                                   : exact_micros(bits);
+  const std::uint64_t micros =
+      off < 0.5 - scaled * 0x1p-51 ? static_cast<std::uint64_t>(rounded) : exact_micros(bits);
 
   char* p = out;
   *p = '-';
@@ -104,11 +102,10 @@ std::size_t format_sample(double value, char* out) {
 const s16_text_table& s16_texts() {
   static const s16_text_table table = [] {
     s16_text_table built{};
-    for (int s = -32768; s <= 32767; ++s) {
-      s16_text_table::entry& entry = built.entries[s + 32768];
-      const std::size_t length = format_sample(s * 0.000030517578125, entry.text);
-      entry.text[length] = '\n';
-      entry.length = static_cast<std::uint8_t>(length + 1);
+    for (int s = 0; s <= 32768; ++s) {
+      char text[max_sample_text];
+      format_sample(s * 0.000030517578125, text);  // "W.DDDDDD": one whole digit
+      std::memcpy(built.text[s], text, 8);
     }
     return built;
   }();

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // Room enough for the text of any double, "%f" of -DBL_MAX included.
 inline constexpr std::size_t max_sample_text = 320;
@@ -15,21 +16,20 @@ inline constexpr std::size_t max_sample_text = 320;
 // Writes the text of `value` (no line end) to `out` and returns its length.
 std::size_t format_sample(double value, char* out);
 
-// The texts of every held 16-bit value s / 32768, each followed by "\n":
-// looked up instead of formatted for the input dump, and for any output
-// sample that is still such a value.
+// The texts of the held 16-bit values s / 32768, by magnitude: "W.DDDDDD",
+// eight characters each (256 KiB, which stays in cache). Looked up instead
+// of formatted for the input dump, and for any output sample that is still
+// such a value.
 struct s16_text_table {
-  struct entry {
-    char text[15];
-    std::uint8_t length;
-  };
-  entry entries[65536];  // indexed by s + 32768
+  char text[32769][8];  // indexed by |s|
 };
 const s16_text_table& s16_texts();
 
-// The entry for `value` when it is exactly s / 32768 (negative zero is not:
-// it prints as "-0.000000"), otherwise nullptr.
-inline const s16_text_table::entry* find_s16_text(const s16_text_table& table, double value) {
+// Writes the line of `value` ("-" for a negative s, the text, "\n") and
+// returns its end, when `value` is exactly s / 32768 for a 16-bit s;
+// otherwise writes nothing and returns nullptr. Negative zero is not such a
+// value: it prints as "-0.000000".
+inline char* write_s16_line(const s16_text_table& table, double value, char* out) {
   const double scaled = value * 32768.0;  // exact: a power of two
   if (!(scaled >= -32768.0 && scaled <= 32767.0)) {
     return nullptr;
@@ -38,5 +38,9 @@ inline const s16_text_table::entry* find_s16_text(const s16_text_table& table, d
   if (s != scaled || (s == 0 && std::signbit(value))) {
     return nullptr;
   }
-  return &table.entries[s + 32768];
+  *out = '-';
+  out += s < 0;
+  std::memcpy(out, table.text[s < 0 ? -s : s], 8);
+  out[8] = '\n';
+  return out + 9;
 }

@@ -1,19 +1,38 @@
 #include <algorithm>
 
 #include "effects/effects.hpp"
+#include "effects/lanes.hpp"
+
+namespace {
+
+// The clip: if y > 1 then 1, otherwise if y < -1 then -1. The comparisons
+// are strict: a value landing exactly on ±1 passes unchanged (and so does a
+// NaN). Written as selects, so that two lanes take it without a branch.
+template <class Value>
+Value clip(Value y, Value one) {
+  y = y > one ? one : y;
+  return y < -one ? -one : y;
+}
+
+}  // namespace
 
 void apply_distortion(const wave_data* in, wave_data* out, distortion_settings settings) {
   const std::int32_t count = std::min(in->sample_count, out->sample_count);
   const double gain = settings.gain;
   const double level = settings.level;
-  for (std::int32_t n = 0; n < count; ++n) {
-    double y = gain * in->samples[n];
-    // Strict comparisons: a value landing exactly on ±1 passes unchanged.
-    if (y > 1.0) {
-      y = 1.0;
-    } else if (y < -1.0) {
-      y = -1.0;
-    }
-    out->samples[n] = level * y;
+  const double* x = in->samples.get();
+  double* y = out->samples.get();
+  std::int32_t n = 0;
+  const lanes2 gains = {gain, gain};
+  const lanes2 levels = {level, level};
+  const lanes2 ones = {1.0, 1.0};
+  for (; n + 2 <= count; n += 2) {
+    lanes2 v;
+    LOAD2(v, x + n);
+    const lanes2 result = levels * clip(gains * v, ones);
+    STORE2(y + n, result);
+  }
+  for (; n < count; ++n) {
+    y[n] = level * clip(gain * x[n], 1.0);
   }
 }

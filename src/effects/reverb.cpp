@@ -25,6 +25,10 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
+
+#include "effects/lanes.hpp"
+#include "effects/split_work.hpp"
 
 namespace {
 
@@ -54,31 +58,56 @@ constexpr std::int64_t float_exact_limit = std::int64_t{1} << 24;
 // order the taps of a block are spread over 100 spacings (1.7 MB at
 // 44.1 kHz) and every one of them comes from further away.
 constexpr int block_size = 32;
-typedef double lanes4 __attribute__((vector_size(32)));
-// The same lanes at any double's address: GCC's way to load and store them
-// unaligned. (Macros, not functions: a vector passed by value would change
-// the calling convention between the clones.)
-typedef double unaligned_lanes4 __attribute__((vector_size(32), aligned(8), may_alias));
-#define LOAD4(vector, pointer) ((vector) = *reinterpret_cast<const unaligned_lanes4*>(pointer))
-#define STORE4(pointer, vector) (*reinterpret_cast<unaligned_lanes4*>(pointer) = (vector))
+
+// What the fast loops need to know of the taps.
+//
+// settle[i] lets a block stop early: every tap from i on adds at most
+// 0.5^i × max|in|, and a sum S can only be moved by an addend of at least a
+// quarter of its last bit, which is at least |S| × 2^-54. Once every sum of a
+// block lies beyond ±0.5^i × max|in| × 2^55, taps i to 100 change none of
+// them, exactly as if they had been added. For real sound that is typically
+// after 60 of the 100 taps. A NaN or infinity in the input disables it.
+struct tap_plan {
+  offset_table offset;  // offset[i] = ceil(i × D)
+  tap_table gain;       // 0.5^i
+  std::array<double, reverb_tap_count + 2> settle;
+};
+
+constexpr int first_settle_check = 48;  // no sum settles before this tap
+
+__attribute__((always_inline)) inline bool sums_settled(const lanes4* sum, double limit) {
+  typedef std::int64_t mask4 __attribute__((vector_size(32)));
+  const lanes4 above = {limit, limit, limit, limit};
+  mask4 all = (sum[0] > above) | (sum[0] < -above);
+  for (int v = 1; v < block_size / 4; ++v) {
+    all &= (sum[v] > above) | (sum[v] < -above);
+  }
+  return (all[0] & all[1] & all[2] & all[3]) != 0;
+}
+
+// Whether the block may stop after tap i (checked every fourth tap).
+#define SETTLED_AFTER(i, sum, plan) \
+  ((i) % 4 == 0 && (i) >= first_settle_check && sums_settled((sum), (plan).settle[(i) + 1]))
 
 // 32 outputs from n0 on, below 2^24 and past the last offset: positions n.
 __attribute__((always_inline)) inline void echo_block_steady(const double* __restrict in,
                                                              double* __restrict out,
                                                              std::int64_t n0,
-                                                             const offset_table& offset,
-                                                             const tap_table& gains) {
+                                                             const tap_plan& plan) {
   lanes4 sum[block_size / 4];
   for (int v = 0; v < block_size / 4; ++v) {
     LOAD4(sum[v], in + n0 + 4 * v);
   }
   for (int i = 1; i <= reverb_tap_count; ++i) {
-    const double* tap = in + n0 - offset[i];
-    const double gain = gains[i];
+    const double* tap = in + n0 - plan.offset[i];
+    const double gain = plan.gain[i];
     for (int v = 0; v < block_size / 4; ++v) {
       lanes4 read;
       LOAD4(read, tap + 4 * v);
       sum[v] += gain * read;
+    }
+    if (SETTLED_AFTER(i, sum, plan)) {
+      break;
     }
   }
   for (int v = 0; v < block_size / 4; ++v) {
@@ -91,19 +120,21 @@ __attribute__((always_inline)) inline void echo_block_rounded(const double* __re
                                                               double* __restrict out,
                                                               std::int64_t n0,
                                                               const std::int64_t* shift,
-                                                              const offset_table& offset,
-                                                              const tap_table& gains) {
+                                                              const tap_plan& plan) {
   lanes4 sum[block_size / 4];
   for (int v = 0; v < block_size / 4; ++v) {
     LOAD4(sum[v], in + n0 + 4 * v);
   }
   for (int i = 1; i <= reverb_tap_count; ++i) {
-    const double* tap = in + n0 - offset[i];
-    const double gain = gains[i];
+    const double* tap = in + n0 - plan.offset[i];
+    const double gain = plan.gain[i];
     for (int v = 0; v < block_size / 4; ++v) {
       const std::int64_t* s = shift + 4 * v;
       const lanes4 read = {tap[s[0]], tap[s[1]], tap[s[2]], tap[s[3]]};
       sum[v] += gain * read;
+    }
+    if (SETTLED_AFTER(i, sum, plan)) {
+      break;
     }
   }
   for (int v = 0; v < block_size / 4; ++v) {
@@ -140,27 +171,26 @@ __attribute__((always_inline)) inline void for_each_block(std::int64_t begin, st
 // tap i reads in[n − offset[i]].
 WAVE_EFFECT_CLONES
 void add_echoes_steady(const double* __restrict in, double* __restrict out, std::int64_t begin,
-                       std::int64_t end, const offset_table& offset, const tap_table& gains) {
+                       std::int64_t end, const tap_plan& plan) {
   for_each_block(
-      begin, end, offset[1], [&](std::int64_t n0) { echo_block_steady(in, out, n0, offset, gains); },
+      begin, end, plan.offset[1], [&](std::int64_t n0) { echo_block_steady(in, out, n0, plan); },
       [&](std::int64_t n0, std::int64_t length) {
         for (std::int64_t n = n0; n < n0 + length; ++n) {
           double sum = in[n];
           for (int i = 1; i <= reverb_tap_count; ++i) {
-            sum += gains[i] * in[n - offset[i]];
+            sum += plan.gain[i] * in[n - plan.offset[i]];
           }
           out[n] = sum;
         }
       });
 }
 
-// Samples [begin, count) past 2^24: n rounds to r = float(n), which may lie
+// Samples [begin, end) past 2^24: n rounds to r = float(n), which may lie
 // on either side of n, and tap i reads in[r − offset[i]]. A block whose
 // first tap could read past the end goes through the formula.
 WAVE_EFFECT_CLONES
 void add_echoes_rounded(const double* __restrict in, double* __restrict out, std::int64_t begin,
-                        std::int64_t count, const offset_table& offset, const tap_table& gains,
-                        float spacing) {
+                        std::int64_t end, std::int64_t count, const tap_plan& plan, float spacing) {
   auto formula = [&](std::int64_t n0, std::int64_t length) {
     for (std::int64_t n = n0; n < n0 + length; ++n) {
       out[n] = reverb_sample(in, static_cast<std::int32_t>(count), static_cast<std::int32_t>(n),
@@ -168,16 +198,16 @@ void add_echoes_rounded(const double* __restrict in, double* __restrict out, std
     }
   };
   for_each_block(
-      begin, count, offset[1],
+      begin, end, plan.offset[1],
       [&](std::int64_t n0) {
         std::int64_t shift[block_size];
         for (int j = 0; j < block_size; ++j) {
           shift[j] = static_cast<std::int64_t>(static_cast<float>(n0 + j)) - n0;
         }
-        if (n0 + shift[block_size - 1] - offset[1] >= count) {
+        if (n0 + shift[block_size - 1] - plan.offset[1] >= count) {
           formula(n0, block_size);
         } else {
-          echo_block_rounded(in, out, n0, shift, offset, gains);
+          echo_block_rounded(in, out, n0, shift, plan);
         }
       },
       formula);
@@ -191,11 +221,28 @@ bool rounded_positions_exact(float spacing) {
   return spacing >= 5.0f && std::ldexp(2147483648.0 + 100.0 * spacing, -53) < lowest_bit;
 }
 
+tap_plan plan_taps(const double* in, std::int64_t count, float spacing) {
+  tap_plan plan{};
+  plan.gain = echo_gains();
+  for (int i = 1; i <= reverb_tap_count; ++i) {
+    plan.offset[i] = static_cast<std::int64_t>(std::ceil(i * static_cast<double>(spacing)));
+  }
+  double largest = 0.0;
+  bool unordered = false;
+  for (std::int64_t n = 0; n < count; ++n) {
+    largest = std::max(largest, std::fabs(in[n]));
+    unordered |= in[n] != in[n];
+  }
+  const bool finite = !unordered && largest <= std::numeric_limits<double>::max();
+  for (int i = 0; i < static_cast<int>(plan.settle.size()); ++i) {
+    plan.settle[i] = finite ? std::ldexp(largest, 55 - i) : std::numeric_limits<double>::infinity();
+  }
+  return plan;
+}
+
 }  // namespace
 
-float echo_spacing(std::int32_t sample_rate) {
-  return static_cast<float>(sample_rate * 0.05);
-}
+float echo_spacing(std::int32_t sample_rate) { return static_cast<float>(sample_rate * 0.05); }
 
 double reverb_sample(const double* in, std::int32_t count, std::int32_t n, float spacing) {
   const tap_table& gains = echo_gains();
@@ -245,27 +292,28 @@ void apply_reverb(const wave_data* in, wave_data* out) {
     return;
   }
   const float spacing = echo_spacing(in->sample_rate);
-  const tap_table& gains = echo_gains();
-  offset_table offset{};
-  for (int i = 1; i <= reverb_tap_count; ++i) {
-    offset[i] = static_cast<std::int64_t>(std::ceil(i * static_cast<double>(spacing)));
-  }
+  const tap_plan plan = plan_taps(x, count, spacing);
+  const std::int64_t last_offset = plan.offset[reverb_tap_count];
 
-  // Before the last tap's offset some taps fall before the start: the formula.
+  // Three stretches: before the last tap's offset some taps fall before the
+  // start (the formula); then every tap has its fixed offset up to 2^24;
+  // past it the positions round as floats.
   const std::int64_t exact_end = std::min<std::int64_t>(count, float_exact_limit);
-  const std::int64_t steady_begin = std::min(offset[reverb_tap_count], exact_end);
-  for (std::int64_t n = 0; n < steady_begin; ++n) {
-    y[n] = reverb_sample(x, count, static_cast<std::int32_t>(n), spacing);
-  }
-  add_echoes_steady(x, y, steady_begin, exact_end, offset, gains);
-
-  if (exact_end < count) {
-    if (offset[reverb_tap_count] <= float_exact_limit && rounded_positions_exact(spacing)) {
-      add_echoes_rounded(x, y, exact_end, count, offset, gains, spacing);
-    } else {
-      for (std::int64_t n = exact_end; n < count; ++n) {
-        y[n] = reverb_sample(x, count, static_cast<std::int32_t>(n), spacing);
-      }
+  const std::int64_t steady_begin = std::min(last_offset, exact_end);
+  const bool rounded_fast = last_offset <= float_exact_limit && rounded_positions_exact(spacing);
+  auto formula = [&](std::int64_t begin, std::int64_t end) {
+    for (std::int64_t n = begin; n < end; ++n) {
+      y[n] = reverb_sample(x, count, static_cast<std::int32_t>(n), spacing);
     }
-  }
+  };
+  split_work(count, [&](std::int64_t begin, std::int64_t end) {
+    formula(begin, std::min(end, steady_begin));
+    add_echoes_steady(x, y, std::max(begin, steady_begin), std::min(end, exact_end), plan);
+    const std::int64_t rounded_begin = std::max(begin, exact_end);
+    if (rounded_fast) {
+      add_echoes_rounded(x, y, rounded_begin, end, count, plan, spacing);
+    } else {
+      formula(rounded_begin, end);
+    }
+  });
 }

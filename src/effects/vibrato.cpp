@@ -15,6 +15,7 @@
 #include <cmath>
 
 #include "effects/effects.hpp"
+#include "effects/split_work.hpp"
 
 namespace {
 // 2π × 5 Hz.
@@ -33,21 +34,23 @@ void apply_vibrato(const wave_data* in, wave_data* out) {
   double* y = out->samples.get();
   const double last_readable = static_cast<double>(count) - 1.0;
 
-  for (std::int32_t n = 0; n < count; ++n) {
-    const float nf = static_cast<float>(n);
-    const double phase = (n * modulation) / rate;
-    const float tau = static_cast<float>(std::sin(phase) * depth + d);
-    const float t = nf - tau;
-    // m = trunc(t) is at least 0 exactly when t > −1; bounding t before the
-    // conversion keeps it in the int range whatever the header said.
-    if (!(t > -1.0f && t < last_readable)) {
-      continue;
+  split_work(count, [&](std::int64_t begin, std::int64_t end) {
+    for (auto n = static_cast<std::int32_t>(begin); n < end; ++n) {
+      const float nf = static_cast<float>(n);
+      const double phase = (n * modulation) / rate;
+      const float tau = static_cast<float>(std::sin(phase) * depth + d);
+      const float t = nf - tau;
+      // m = trunc(t) is at least 0 exactly when t > −1; bounding t before the
+      // conversion keeps it in the int range whatever the header said.
+      if (!(t > -1.0f && t < last_readable)) {
+        continue;
+      }
+      const auto m = static_cast<std::int32_t>(t);
+      if (m + 1 >= count) {
+        continue;  // no in[m + 1] to interpolate towards
+      }
+      const float frac = t - static_cast<float>(m);
+      y[n] = (1.0 - frac) * x[m] + frac * x[m + 1];
     }
-    const auto m = static_cast<std::int32_t>(t);
-    if (m + 1 >= count) {
-      continue;  // no in[m + 1] to interpolate towards
-    }
-    const float frac = t - static_cast<float>(m);
-    y[n] = (1.0 - frac) * x[m] + frac * x[m + 1];
-  }
+  });
 }

@@ -7,7 +7,7 @@
 // input") and the reason in plain words. The driver prints it as one line,
 // "wave_effect: <subject>: <reason>", and exits with status 1.
 class io_error : public std::runtime_error {
-public:
+ public:
   io_error(const std::string& subject, const std::string& reason)
       : std::runtime_error(subject + ": " + reason) {}
 };

@@ -6,9 +6,7 @@
 #include <cstdint>
 
 // s / 32768, exact: the held values run from -1 to 1 - 1/32768.
-inline double sample_from_s16(std::int16_t s) {
-  return s * 0.000030517578125;
-}
+inline double sample_from_s16(std::int16_t s) { return s * 0.000030517578125; }
 
 // The held value on the unsigned 16-bit scale, (x + 1) * 0.5 * 65536 in that
 // order, clamped to [0, 65535], rounded half up (+0.5 and truncation), then

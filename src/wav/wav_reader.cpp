@@ -51,9 +51,7 @@ struct wave_input {
   throw io_error(input.name, reason);
 }
 
-std::uint64_t bytes_left(const wave_input& input) {
-  return input.size - input.offset;
-}
+std::uint64_t bytes_left(const wave_input& input) { return input.size - input.offset; }
 
 // Reads exactly `count` bytes; the caller has checked that the file holds
 // them, so a short read is a read error.
@@ -75,9 +73,7 @@ void skip_bytes(wave_input& input, std::uint64_t count) {
   input.offset += count;
 }
 
-std::string quoted_chunk_name(const char* id) {
-  return std::string("no \"") + id + "\" chunk";
-}
+std::string quoted_chunk_name(const char* id) { return std::string("no \"") + id + "\" chunk"; }
 
 // What the "fmt " chunk says about the samples, once it has been accepted.
 struct sample_format {
@@ -111,16 +107,16 @@ sample_format parse_format(const wave_input& input, const std::uint8_t* chunk, s
   if (format_tag != format_pcm) {
     char tag[8];
     std::snprintf(tag, sizeof tag, "0x%04X", static_cast<unsigned>(format_tag));
-    refuse(input, std::string("compressed format (format tag ") + tag +
-                      "); only 16-bit PCM is supported");
+    refuse(input,
+           std::string("compressed format (format tag ") + tag + "); only 16-bit PCM is supported");
   }
   if (channels != 1) {
     refuse(input, std::to_string(channels) + (channels == 1 ? " channel" : " channels") +
                       "; only mono is supported");
   }
   if (bits_per_sample != 16) {
-    refuse(input, std::to_string(bits_per_sample) +
-                      " bits per sample; only 16-bit samples are supported");
+    refuse(input,
+           std::to_string(bits_per_sample) + " bits per sample; only 16-bit samples are supported");
   }
   if (sample_rate == 0 || sample_rate > 0x7FFFFFFFu) {
     refuse(input, "sample rate of " + std::to_string(sample_rate) +

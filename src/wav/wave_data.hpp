@@ -18,7 +18,7 @@ struct wave_data {
   std::int32_t sample_rate = 0;      // Hz
   std::int32_t bits_per_sample = 0;  // carried from the input header to the output header
   std::int32_t sample_count = 0;
-  sample_array samples;              // sample_count doubles
+  sample_array samples;  // sample_count doubles
 };
 
 // A zero-filled array of `count` samples; throws std::bad_alloc when the

@@ -1,3 +1,5 @@
+#include "driver/console.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -5,7 +7,6 @@
 #include <random>
 #include <string>
 
-#include "driver/console.hpp"
 #include "wav/io_error.hpp"
 
 namespace {
@@ -33,8 +34,8 @@ struct scripted_console {
 };
 
 TEST(Console, ReadsAFloatAsScanfDoes) {
-  const char* replies[] = {"10", "0.25", "-2", "+3.5", "1e3", "1E-3", ".5", "5.", "0x1.8p1",
-                           "-0", "1e-50", "3.4028235e38",
+  const char* replies[] = {"10", "0.25", "-2", "+3.5", "1e3", "1E-3", ".5", "5.", "0x1.8p1", "-0",
+                           "1e-50", "3.4028235e38",
                            // a decimal whose nearest float differs from the float
                            // nearest its nearest double
                            "1.00000005960464477539062500000000001", "7.038531e-26"};

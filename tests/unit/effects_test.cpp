@@ -1,10 +1,12 @@
+#include "effects/effects.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 
-#include "effects/effects.hpp"
 #include "effects/reverb.hpp"
 
 namespace {
@@ -18,9 +20,7 @@ wave_data record(std::int32_t rate, std::int32_t count) {
   return wave;
 }
 
-wave_data same_shape(const wave_data& in) {
-  return record(in.sample_rate, in.sample_count);
-}
+wave_data same_shape(const wave_data& in) { return record(in.sample_rate, in.sample_count); }
 
 wave_data random_record(std::int32_t rate, std::int32_t count, unsigned seed) {
   wave_data wave = record(rate, count);
@@ -37,14 +37,14 @@ TEST(Distortion, ClipsAfterTheGainAndScalesAfterTheClip) {
     float gain, level;
     double in, out;
   } cases[] = {
-      {10, 0.5f, 0.5, 0.5},             // 5 clipped to 1, halved
-      {10, 0.5f, -1.0 / 16, -5.0 / 16}, // within range: only scaled
-      {-2, 1, 0.75, -1.0},              // inverted before the clip
-      {2, 1, 0.5, 1.0},                 // lands on 1 exactly: passes the strict test
+      {10, 0.5f, 0.5, 0.5},              // 5 clipped to 1, halved
+      {10, 0.5f, -1.0 / 16, -5.0 / 16},  // within range: only scaled
+      {-2, 1, 0.75, -1.0},               // inverted before the clip
+      {2, 1, 0.5, 1.0},                  // lands on 1 exactly: passes the strict test
       {-2, 1, 0.5, -1.0},
-      {0, 3, 0.9, 0.0},                 // gain 0: silence whatever the level
-      {1, 2, 0.75, 1.5},                // a level above 1 may exceed full scale
-      {0.1f, 1, 0.5, 0.1f * 0.5},       // the gain is the float nearest 0.1, not 0.1
+      {0, 3, 0.9, 0.0},            // gain 0: silence whatever the level
+      {1, 2, 0.75, 1.5},           // a level above 1 may exceed full scale
+      {0.1f, 1, 0.5, 0.1f * 0.5},  // the gain is the float nearest 0.1, not 0.1
   };
   for (const auto& c : cases) {
     wave_data in = record(8000, 1);
@@ -61,6 +61,42 @@ TEST(Distortion, UnitGainAndLevelGiveTheInputBack) {
   apply_distortion(&in, &out, {1, 1});
   for (std::int32_t n = 0; n < in.sample_count; ++n) {
     ASSERT_EQ(out.samples[n], in.samples[n]) << n;
+  }
+}
+
+TEST(Distortion, VectorLoopMatchesTheScalarFormula) {
+  // Odd length (the scalar tail), and values that land on the clip bounds,
+  // signed zeros, infinities and NaN among random ones.
+  wave_data in = random_record(8000, 1001, 9);
+  const double specials[] = {0.25,
+                             -0.25,
+                             0.5,
+                             -0.5,
+                             0.0,
+                             -0.0,
+                             1.0,
+                             -1.0,
+                             std::numeric_limits<double>::infinity(),
+                             -std::numeric_limits<double>::infinity(),
+                             std::numeric_limits<double>::quiet_NaN()};
+  for (std::size_t k = 0; k < std::size(specials); ++k) {
+    in.samples[3 * k] = specials[k];
+  }
+  for (const distortion_settings settings :
+       {distortion_settings{4, 0.5f}, {-3.7f, 1.3f}, {2, -1}, {0, 2}, {1e30f, 1e-30f}}) {
+    wave_data out = same_shape(in);
+    apply_distortion(&in, &out, settings);
+    for (std::int32_t n = 0; n < in.sample_count; ++n) {
+      double y = static_cast<double>(settings.gain) * in.samples[n];
+      if (y > 1.0) {
+        y = 1.0;
+      } else if (y < -1.0) {
+        y = -1.0;
+      }
+      const double expected = static_cast<double>(settings.level) * y;
+      ASSERT_EQ(std::memcmp(&out.samples[n], &expected, sizeof expected), 0)
+          << "gain " << settings.gain << " sample " << n;
+    }
   }
 }
 
@@ -155,8 +191,9 @@ TEST(Vibrato, OneSampleHasNothingToInterpolateTowards) {
 // Records no reader would let through: every effect must stay inside its
 // arrays and give a defined result.
 TEST(Effects, StayInsideTheArraysForAnySampleRate) {
-  const std::int32_t rates[] = {0, -1, -44100, std::numeric_limits<std::int32_t>::min(), 1,
-                                std::numeric_limits<std::int32_t>::max()};
+  const std::int32_t rates[] = {0,      -1,
+                                -44100, std::numeric_limits<std::int32_t>::min(),
+                                1,      std::numeric_limits<std::int32_t>::max()};
   for (std::int32_t rate : rates) {
     SCOPED_TRACE(rate);
     for (std::int32_t count : {0, 1, 2, 1000}) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <limits>
 #include <random>
 
 #include "effects/reverb.hpp"
@@ -37,7 +39,8 @@ TEST(ReverbFastPath, MatchesTheFormulaAtWholeAndFractionalSpacings) {
   // lies beyond the sound.
   const std::int32_t rates[] = {8000, 44100, 48000, 8010, 22051, 11025, 1, 3, 7, 99, 101, 30000};
   for (std::int32_t rate : rates) {
-    const std::int32_t count = std::min(120000, static_cast<std::int32_t>(101 * rate * 0.05) + 3000);
+    const std::int32_t count =
+        std::min(120000, static_cast<std::int32_t>(101 * rate * 0.05) + 3000);
     const wave_data in = random_record(rate, count, static_cast<unsigned>(rate));
     wave_data fast = same_shape(in);
     wave_data reference = same_shape(in);
@@ -45,6 +48,46 @@ TEST(ReverbFastPath, MatchesTheFormulaAtWholeAndFractionalSpacings) {
     apply_reverb_reference(&in, &reference);
     for (std::int32_t n = 0; n < count; ++n) {
       ASSERT_EQ(fast.samples[n], reference.samples[n]) << "rate " << rate << " sample " << n;
+    }
+  }
+}
+
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// The fast loops stop summing a block once no later tap can move any of its
+// sums; quiet passages, sums near zero and exact silence test that rule.
+TEST(ReverbFastPath, MatchesTheFormulaForQuietAndSilentStretches) {
+  wave_data in = random_record(8000, 60000, 10);
+  for (std::int32_t n = 0; n < in.sample_count; ++n) {
+    const std::int32_t stretch = n / 5000 % 4;
+    if (stretch == 1) {
+      in.samples[n] *= 1.0 / 4096;  // quiet: small sums with many bits
+    } else if (stretch == 2) {
+      in.samples[n] = 0.0;  // silence, where only echoes are heard
+    } else if (stretch == 3) {
+      in.samples[n] = (n % 2 == 0 ? 1 : -1) * 0x1p-15;  // sums that cancel near zero
+    }
+  }
+  wave_data fast = same_shape(in);
+  wave_data reference = same_shape(in);
+  apply_reverb(&in, &fast);
+  apply_reverb_reference(&in, &reference);
+  for (std::int32_t n = 0; n < in.sample_count; ++n) {
+    ASSERT_TRUE(same_bits(fast.samples[n], reference.samples[n])) << n;
+  }
+}
+
+TEST(ReverbFastPath, NonFiniteInputIsSummedInFull) {
+  for (double odd :
+       {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(), 1e308}) {
+    wave_data in = random_record(8000, 50000, 11);
+    in.samples[45000] = odd;
+    wave_data fast = same_shape(in);
+    wave_data reference = same_shape(in);
+    apply_reverb(&in, &fast);
+    apply_reverb_reference(&in, &reference);
+    for (std::int32_t n = 0; n < in.sample_count; ++n) {
+      ASSERT_TRUE(same_bits(fast.samples[n], reference.samples[n])) << odd << " sample " << n;
     }
   }
 }

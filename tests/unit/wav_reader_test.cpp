@@ -27,9 +27,9 @@ bytes extensible_format(std::uint16_t sub_format, std::uint16_t bits) {
   append_le32(payload, 96000);
   append_le16(payload, 2);
   append_le16(payload, bits);
-  append_le16(payload, 22);  // extension size
+  append_le16(payload, 22);    // extension size
   append_le16(payload, bits);  // valid bits
-  append_le32(payload, 4);  // channel mask: front centre
+  append_le32(payload, 4);     // channel mask: front centre
   append_le16(payload, sub_format);
   const std::uint8_t tail[] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
@@ -48,9 +48,9 @@ bytes long_format_chunk() {
 struct layout_case {
   const char* name;
   bytes file;
-  std::int32_t sample_count;   // when accepted
+  std::int32_t sample_count;  // when accepted
   std::int32_t sample_rate;
-  const char* refusal;         // the reason, when refused
+  const char* refusal;  // the reason, when refused
 };
 
 std::vector<layout_case> layout_cases() {
@@ -65,28 +65,41 @@ std::vector<layout_case> layout_cases() {
   return {
       {"canonical", canonical_wave(8000, three_samples), 3, 8000, nullptr},
       {"empty data", canonical_wave(8000, {}), 0, 8000, nullptr},
-      {"odd data size drops the last byte", with_data_size(canonical_wave(8000, {1, 2, 3}), 5), 2, 8000, nullptr},
+      {"odd data size drops the last byte", with_data_size(canonical_wave(8000, {1, 2, 3}), 5), 2,
+       8000, nullptr},
       {"LIST with odd size and pad before data",
        riff_wave({fmt, chunk("LIST", bytes(7, 'x')), data}), 3, 8000, nullptr},
       {"JUNK before fmt", riff_wave({chunk("JUNK", bytes(28, 0)), fmt, data}), 3, 8000, nullptr},
       {"18-byte fmt chunk", riff_wave({long_format_chunk(), data}), 3, 22050, nullptr},
       {"extensible PCM", riff_wave({extensible_format(1, 16), data}), 3, 48000, nullptr},
-      {"declared size past the end is clamped", with_data_size(canonical_wave(8000, three_samples), 0xFFFFFFFF), 3, 8000, nullptr},
+      {"declared size past the end is clamped",
+       with_data_size(canonical_wave(8000, three_samples), 0xFFFFFFFF), 3, 8000, nullptr},
       {"file cut inside the samples", truncated_data, 2, 8000, nullptr},
-      {"stereo", riff_wave({format_chunk(1, 2, 8000, 16), data}), 0, 0, "2 channels; only mono is supported"},
-      {"no channels", riff_wave({format_chunk(1, 0, 8000, 16), data}), 0, 0, "0 channels; only mono is supported"},
-      {"8-bit", riff_wave({format_chunk(1, 1, 8000, 8), data}), 0, 0, "8 bits per sample; only 16-bit samples are supported"},
-      {"24-bit", riff_wave({format_chunk(1, 1, 8000, 24), data}), 0, 0, "24 bits per sample; only 16-bit samples are supported"},
-      {"float", riff_wave({format_chunk(3, 1, 8000, 32), data}), 0, 0, "32-bit floating-point samples; only 16-bit PCM is supported"},
-      {"extensible float", riff_wave({extensible_format(3, 32), data}), 0, 0, "32-bit floating-point samples; only 16-bit PCM is supported"},
-      {"compressed", riff_wave({format_chunk(0x55, 1, 8000, 16), data}), 0, 0, "compressed format (format tag 0x0055); only 16-bit PCM is supported"},
-      {"zero rate", riff_wave({format_chunk(1, 1, 0, 16), data}), 0, 0, "sample rate of 0 Hz; it must be from 1 to 2147483647 Hz"},
-      {"rate above the int range", riff_wave({format_chunk(1, 1, 0x80000000u, 16), data}), 0, 0, "sample rate of 2147483648 Hz; it must be from 1 to 2147483647 Hz"},
-      {"no fmt chunk", riff_wave({data}), 0, 0, "the \"data\" chunk comes before any \"fmt \" chunk"},
+      {"stereo", riff_wave({format_chunk(1, 2, 8000, 16), data}), 0, 0,
+       "2 channels; only mono is supported"},
+      {"no channels", riff_wave({format_chunk(1, 0, 8000, 16), data}), 0, 0,
+       "0 channels; only mono is supported"},
+      {"8-bit", riff_wave({format_chunk(1, 1, 8000, 8), data}), 0, 0,
+       "8 bits per sample; only 16-bit samples are supported"},
+      {"24-bit", riff_wave({format_chunk(1, 1, 8000, 24), data}), 0, 0,
+       "24 bits per sample; only 16-bit samples are supported"},
+      {"float", riff_wave({format_chunk(3, 1, 8000, 32), data}), 0, 0,
+       "32-bit floating-point samples; only 16-bit PCM is supported"},
+      {"extensible float", riff_wave({extensible_format(3, 32), data}), 0, 0,
+       "32-bit floating-point samples; only 16-bit PCM is supported"},
+      {"compressed", riff_wave({format_chunk(0x55, 1, 8000, 16), data}), 0, 0,
+       "compressed format (format tag 0x0055); only 16-bit PCM is supported"},
+      {"zero rate", riff_wave({format_chunk(1, 1, 0, 16), data}), 0, 0,
+       "sample rate of 0 Hz; it must be from 1 to 2147483647 Hz"},
+      {"rate above the int range", riff_wave({format_chunk(1, 1, 0x80000000u, 16), data}), 0, 0,
+       "sample rate of 2147483648 Hz; it must be from 1 to 2147483647 Hz"},
+      {"no fmt chunk", riff_wave({data}), 0, 0,
+       "the \"data\" chunk comes before any \"fmt \" chunk"},
       {"no data chunk", riff_wave({fmt}), 0, 0, "no \"data\" chunk"},
       {"chunk running past the end", overlong_list, 0, 0, "no \"data\" chunk"},
       {"fmt chunk cut short", cut_fmt, 0, 0, "the \"fmt \" chunk is cut short"},
-      {"not RIFF", bytes{'R', 'I', 'F', 'X', 0, 0, 0, 0, 'W', 'A', 'V', 'E'}, 0, 0, "not a RIFF/WAVE file"},
+      {"not RIFF", bytes{'R', 'I', 'F', 'X', 0, 0, 0, 0, 'W', 'A', 'V', 'E'}, 0, 0,
+       "not a RIFF/WAVE file"},
       {"shorter than a RIFF header", bytes{'R', 'I', 'F', 'F'}, 0, 0, "not a RIFF/WAVE file"},
   };
 }
@@ -162,7 +175,8 @@ TEST(WavReader, ReportsFilesThatCannotBeRead) {
         try {
           read_wave(&wave, missing.c_str());
         } catch (const io_error& error) {
-          EXPECT_EQ(std::string(error.what()), missing + ": cannot open: no such file or directory");
+          EXPECT_EQ(std::string(error.what()),
+                    missing + ": cannot open: no such file or directory");
           throw;
         }
       },

@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
-#include <csignal>
-
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <limits>
 
@@ -53,8 +52,8 @@ TEST(WavWriter, HeaderOfAnEmptySixteenBitSound) {
 TEST(WavWriter, HeaderRatesFollowTheBitsPerSampleItCarries) {
   const auto header = wave_header(record(8000, 8, {0.0, 0.0, 0.0}));
   EXPECT_EQ(load_le32_at(header.data(), 4), 3u * 2 + 36);  // samples stay 2 bytes wide
-  EXPECT_EQ(load_le32_at(header.data(), 28), 8000u);          // byte rate
-  EXPECT_EQ(header[32], 1);                                   // block align
+  EXPECT_EQ(load_le32_at(header.data(), 28), 8000u);       // byte rate
+  EXPECT_EQ(header[32], 1);                                // block align
   EXPECT_EQ(header[34], 8);
   EXPECT_EQ(load_le32_at(header.data(), 40), 6u);
 }
@@ -64,11 +63,19 @@ TEST(WavWriter, RoundsHalfUpAndClampsOnTheSixteenBitScale) {
     double held;
     std::int16_t stored;
   } cases[] = {
-      {-1.0, -32768},         {-1.5, -32768},        {-1e300, -32768},
-      {0.0, 0},               {-0.0, 0},             {0.5, 16384},
-      {1.0, 32767},           {2.0, 32767},          {1.0 - 1.5 / 32768, 32767},
+      {-1.0, -32768},
+      {-1.5, -32768},
+      {-1e300, -32768},
+      {0.0, 0},
+      {-0.0, 0},
+      {0.5, 16384},
+      {1.0, 32767},
+      {2.0, 32767},
+      {1.0 - 1.5 / 32768, 32767},
       {1.0 - 1.6 / 32768, 32766},
-      {1.0 / 65536, 1},       {-1.0 / 65536, 0},     {3.0 / 65536, 2},
+      {1.0 / 65536, 1},
+      {-1.0 / 65536, 0},
+      {3.0 / 65536, 2},
       {std::numeric_limits<double>::infinity(), 32767},
       {-std::numeric_limits<double>::infinity(), -32768},
       {std::numeric_limits<double>::quiet_NaN(), 0},
@@ -93,7 +100,8 @@ TEST(WavWriter, WritesHeaderThenSamplesLittleEndian) {
   EXPECT_EQ(bytes(file.begin() + 44, file.end()), (bytes{0x00, 0x40, 0x00, 0x80, 0x00, 0x00}));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path),
                           std::filesystem::directory_iterator()),
-            1) << "a temporary file was left behind";
+            1)
+      << "a temporary file was left behind";
 }
 
 TEST(WavWriter, FailureLeavesTheEarlierFileAndNoTemporary) {
