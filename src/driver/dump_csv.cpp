@@ -1,13 +1,14 @@
 #include "driver/dump_csv.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <exception>
-#include <system_error>
-#include <thread>
 
 #include "driver/sample_text.hpp"
+#include "driver/side_by_side.hpp"
 #include "wav/io_error.hpp"
 
 namespace {
@@ -55,48 +56,35 @@ void write_dump(text_file& file, const double* samples, std::int32_t count) {
 }  // namespace
 
 text_file create_text_file(const char* name) {
-  text_file file{std::unique_ptr<std::FILE, stream_closer>(std::fopen(name, "w")), name};
-  if (!file.stream) {
+  text_file file = open_text_file(name);
+  empty_text_file(file);
+  return file;
+}
+
+text_file open_text_file(const char* name) {
+  const int descriptor = open(name, O_WRONLY | O_CREAT, 0666);
+  if (descriptor < 0) {
     throw io_error(name, "cannot create: " + system_reason(errno));
+  }
+  text_file file{std::unique_ptr<std::FILE, stream_closer>(fdopen(descriptor, "w")), name};
+  if (!file.stream) {
+    const int error_number = errno;
+    close(descriptor);
+    throw io_error(name, "cannot create: " + system_reason(error_number));
   }
   return file;
 }
 
+void empty_text_file(text_file& file) {
+  if (ftruncate(fileno(file.stream.get()), 0) != 0) {
+    throw io_error(file.name, "cannot empty: " + system_reason(errno));
+  }
+}
+
 void dump_csv(text_file& before, text_file& after, const wave_data* in, const wave_data* out) {
-  const std::int32_t count = std::min(in->sample_count, out->sample_count);
-  std::exception_ptr after_failure;
-  auto dump_after = [&] {
-    try {
-      write_dump(after, out->samples.get(), count);
-    } catch (...) {
-      after_failure = std::current_exception();
-    }
-  };
   // Formatting and the kernel's copying are most of a run's work; with two
   // cores the two files share it.
-  std::thread helper;
-  if (std::thread::hardware_concurrency() > 1) {
-    try {
-      helper = std::thread(dump_after);
-    } catch (const std::system_error&) {
-      // no second thread to be had: both files on this one
-    }
-  }
-  std::exception_ptr before_failure;
-  try {
-    write_dump(before, in->samples.get(), count);
-  } catch (...) {
-    before_failure = std::current_exception();
-  }
-  if (helper.joinable()) {
-    helper.join();
-  } else {
-    dump_after();
-  }
-  if (before_failure) {
-    std::rethrow_exception(before_failure);
-  }
-  if (after_failure) {
-    std::rethrow_exception(after_failure);
-  }
+  const std::int32_t count = std::min(in->sample_count, out->sample_count);
+  run_side_by_side([&] { write_dump(before, in->samples.get(), count); },
+                   [&] { write_dump(after, out->samples.get(), count); });
 }

@@ -19,6 +19,11 @@ struct text_file {
 // Creates (or truncates) the text file `name`. Throws io_error.
 text_file create_text_file(const char* name);
 
+// create_text_file in two steps: open_text_file creates the file, or opens
+// it as it is; empty_text_file truncates it. Throw io_error.
+text_file open_text_file(const char* name);
+void empty_text_file(text_file& file);
+
 // Writes the input samples to `before` and the output samples to `after`,
 // one "%f" value and "\n" per line, line n holding sample n, no header, and
 // closes both, checking that every byte reached its file. The two files are

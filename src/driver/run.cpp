@@ -5,8 +5,10 @@
 #include <string_view>
 
 #include "driver/dump_csv.hpp"
+#include "driver/side_by_side.hpp"
 #include "effects/effects.hpp"
 #include "wav/io_error.hpp"
+#include "wav/replace_file.hpp"
 
 namespace {
 
@@ -36,11 +38,18 @@ constexpr effect_choice effect_choices[] = {
 }  // namespace
 
 void run_wave_effect(const console& io) {
-  text_file before = create_text_file("wave-before.csv");
-  text_file after = create_text_file("wave-after.csv");
+  text_file before = open_text_file("wave-before.csv");
+  text_file after = open_text_file("wave-after.csv");
 
+  // Emptying last run's dumps (the kernel frees their pages) takes about as
+  // long as reading the input: the two go side by side, and both are done
+  // before anything else happens.
   wave_data input;
-  read_wave(&input);
+  run_side_by_side([&] { read_wave(&input); },
+                   [&] {
+                     empty_text_file(before);
+                     empty_text_file(after);
+                   });
 
   wave_data output;
   output.sample_rate = input.sample_rate;
@@ -62,6 +71,11 @@ void run_wave_effect(const console& io) {
     throw io_error("standard output", "cannot write: " + system_reason(errno));
   }
 
-  dump_csv(before, after, &input, &output);
-  write_wave(&output);
+  // The new sound is written under its temporary name while the dumps are
+  // written; it takes the place of "ex8_2.wav" only once both dumps are
+  // complete, so a failed dump still leaves the earlier file untouched.
+  replacement_file pending(output_wave_name);
+  run_side_by_side([&] { dump_csv(before, after, &input, &output); },
+                   [&] { write_wave_contents(&output, pending); });
+  commit_replacement(pending);
 }

@@ -70,7 +70,7 @@ replacement_file::~replacement_file() {
   }
 }
 
-void commit_replacement(replacement_file& pending) {
+void close_replacement(replacement_file& pending) {
   const bool write_failed = std::fflush(pending.file) != 0 || std::ferror(pending.file) != 0;
   int error_number = errno;
   const bool close_failed = std::fclose(pending.file) != 0;
@@ -80,6 +80,12 @@ void commit_replacement(replacement_file& pending) {
   pending.file = nullptr;
   if (write_failed || close_failed) {
     throw io_error(pending.final_path, "cannot write: " + system_reason(error_number));
+  }
+}
+
+void commit_replacement(replacement_file& pending) {
+  if (pending.file != nullptr) {
+    close_replacement(pending);
   }
   if (std::rename(pending.temporary_path.c_str(), pending.final_path.c_str()) != 0) {
     throw io_error(pending.final_path, "cannot replace: " + system_reason(errno));

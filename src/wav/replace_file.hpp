@@ -19,7 +19,10 @@ struct replacement_file {
   ~replacement_file();  // removes the temporary file unless committed
 };
 
-// Closes the file, checking that every byte reached it, and renames it into
-// place. Throws io_error naming the final path; the temporary file is gone
-// either way.
+// Closes the file, checking that every byte reached it. Throws io_error
+// naming the final path.
+void close_replacement(replacement_file& pending);
+
+// Closes the file if it is still open and renames it into place. Throws
+// io_error naming the final path; the temporary file is gone either way.
 void commit_replacement(replacement_file& pending);

@@ -47,6 +47,11 @@ void write_bytes(replacement_file& pending, const void* bytes, std::size_t count
 
 void write_wave(const wave_data* wave, const char* path) {
   replacement_file pending(path);
+  write_wave_contents(wave, pending);
+  commit_replacement(pending);
+}
+
+void write_wave_contents(const wave_data* wave, replacement_file& pending) {
   const auto header = wave_header(*wave);
   write_bytes(pending, header.data(), header.size());
 
@@ -60,5 +65,5 @@ void write_wave(const wave_data* wave, const char* path) {
     }
     write_bytes(pending, bytes.data(), 2 * static_cast<std::size_t>(length));
   }
-  commit_replacement(pending);
+  close_replacement(pending);
 }

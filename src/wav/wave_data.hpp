@@ -37,3 +37,9 @@ void read_wave(wave_data* wave, const char* path = input_wave_name);
 // beside it under a temporary name and renamed into place once complete, so
 // a failure leaves an earlier file as it was. Throws io_error on failure.
 void write_wave(const wave_data* wave, const char* path = output_wave_name);
+
+// write_wave's first step, for a caller with other work to finish before the
+// file may take its place: writes the whole file under its temporary name
+// and closes it. commit_replacement then renames it into place.
+struct replacement_file;
+void write_wave_contents(const wave_data* wave, replacement_file& pending);
