@@ -73,7 +73,7 @@ void BM_Reverb(benchmark::State& state) {
 BENCHMARK(BM_Reverb)
     ->Arg(one_minute)
     ->Arg((1 << 24) + one_minute)
-    ->Arg(26460000)
+    ->Arg(26460000)->Arg(1 << 24)
     ->Unit(benchmark::kMillisecond);
 
 void BM_ReverbReference(benchmark::State& state) {

@@ -11,7 +11,9 @@ median wall time, its ratio to the floor and its peak resident memory.
 
 The floor is what writing the run's three output files costs at all: the
 same bytes written over existing files of the same size, as the program
-overwrites its own outputs (cat FILE > COPY, each of the three, repeated).
+overwrites its own outputs (cat FILE > COPY, each of the three). Each key's
+runs alternate with floor runs on that key's outputs, and the ratio is of the
+two medians.
 """
 
 import argparse
@@ -52,13 +54,8 @@ def timed_run(command, cwd, replies=b""):
     return elapsed, usage.ru_maxrss * 1024
 
 
-def floor_time(directory, runs):
-    copy = " ; ".join("cat %s > copy-%s" % (name, name) for name in OUTPUTS)
-    subprocess.run(["sh", "-c", copy], cwd=directory, check=True)  # the copies exist first
-    times = [timed_run(["/bin/sh", "-c", copy], directory)[0] for _ in range(runs)]
-    for name in OUTPUTS:
-        os.remove(os.path.join(directory, "copy-" + name))
-    return statistics.median(times)
+def floor_command():
+    return " ; ".join("cat %s > copy-%s" % (name, name) for name in OUTPUTS)
 
 
 def bench_length(minutes, runs, directory):
@@ -66,20 +63,25 @@ def bench_length(minutes, runs, directory):
     subprocess.run([GENERATOR, tec, str(minutes * 60)], check=True)
     samples = (os.path.getsize(tec) - 44) // 2
     print("\n%d minutes at 44.1 kHz: %d samples, %d runs per key" % (minutes, samples, runs))
+    print("  key  median s  floor s  x floor  peak MiB  bytes/sample")
     results = {}
-    floor = None
     for key, replies in KEYS:
-        timed_run([PROGRAM], directory, replies)  # outputs of this key's size exist
-        if floor is None:
-            floor = floor_time(directory, runs)
-            print("  floor (writing the three outputs over old ones): %.3f s" % floor)
-            print("  key  median s  x floor  peak MiB  bytes/sample")
-        measured = [timed_run([PROGRAM], directory, replies) for _ in range(runs)]
+        # Outputs of this key's size exist, and copies of them to overwrite.
+        timed_run([PROGRAM], directory, replies)
+        subprocess.run(["sh", "-c", floor_command()], cwd=directory, check=True)
+        # Runs and floors alternate, so that both see the same machine.
+        measured, floors = [], []
+        for _ in range(runs):
+            measured.append(timed_run([PROGRAM], directory, replies))
+            floors.append(timed_run(["/bin/sh", "-c", floor_command()], directory)[0])
         median = statistics.median(t for t, _ in measured)
+        floor = statistics.median(floors)
         peak = max(m for _, m in measured)
         results[key] = median
-        print("  %-3s  %8.3f  %7.2f  %8.1f  %12.2f" %
-              (key, median, median / floor, peak / 2**20, peak / samples))
+        print("  %-3s  %8.3f  %7.3f  %7.2f  %8.1f  %12.2f" %
+              (key, median, floor, median / floor, peak / 2**20, peak / samples))
+    for name in OUTPUTS:
+        os.remove(os.path.join(directory, "copy-" + name))
     return results
 
 

@@ -173,8 +173,9 @@ WAVE_EFFECT_CLONES
 void add_echoes_steady(const double* __restrict in, double* __restrict out, std::int64_t begin,
                        std::int64_t end, const tap_plan& plan) {
   for_each_block(
-      begin, end, plan.offset[1], [&](std::int64_t n0) { echo_block_steady(in, out, n0, plan); },
-      [&](std::int64_t n0, std::int64_t length) {
+      begin, end, plan.offset[1],
+      [&](std::int64_t n0) __attribute__((always_inline)) { echo_block_steady(in, out, n0, plan); },
+      [&](std::int64_t n0, std::int64_t length) __attribute__((always_inline)) {
         for (std::int64_t n = n0; n < n0 + length; ++n) {
           double sum = in[n];
           for (int i = 1; i <= reverb_tap_count; ++i) {
@@ -191,7 +192,7 @@ void add_echoes_steady(const double* __restrict in, double* __restrict out, std:
 WAVE_EFFECT_CLONES
 void add_echoes_rounded(const double* __restrict in, double* __restrict out, std::int64_t begin,
                         std::int64_t end, std::int64_t count, const tap_plan& plan, float spacing) {
-  auto formula = [&](std::int64_t n0, std::int64_t length) {
+  auto formula = [&](std::int64_t n0, std::int64_t length) __attribute__((always_inline)) {
     for (std::int64_t n = n0; n < n0 + length; ++n) {
       out[n] = reverb_sample(in, static_cast<std::int32_t>(count), static_cast<std::int32_t>(n),
                              spacing);
@@ -199,7 +200,7 @@ void add_echoes_rounded(const double* __restrict in, double* __restrict out, std
   };
   for_each_block(
       begin, end, plan.offset[1],
-      [&](std::int64_t n0) {
+      [&](std::int64_t n0) __attribute__((always_inline)) {
         std::int64_t shift[block_size];
         for (int j = 0; j < block_size; ++j) {
           shift[j] = static_cast<std::int64_t>(static_cast<float>(n0 + j)) - n0;
