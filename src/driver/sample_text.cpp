@@ -26,7 +26,8 @@ char* write_whole(char* out, std::uint64_t value) {
     *out = static_cast<char>('0' + value);
     return out + 1;
   }
-  char digits[16] = {};
+  char digits[20] =
+      {};  // the digits end at 10; a fixed-width copy of 10 from any start stays inside
   char* start = digits + 10;
   do {
     *--start = static_cast<char>('0' + value % 10);

@@ -45,6 +45,7 @@ struct wave_input {
   std::string name;
   std::uint64_t size;
   std::uint64_t offset;
+  std::FILE* warnings;
 };
 
 [[noreturn]] void refuse(const wave_input& input, const std::string& reason) {
@@ -146,7 +147,7 @@ void read_data_chunk(wave_input& input, std::uint32_t declared_size, const sampl
   std::uint64_t size = declared_size;
   if (size > bytes_left(input)) {
     size = bytes_left(input);
-    std::fprintf(stderr,
+    std::fprintf(input.warnings,
                  "wave_effect: %s: the \"data\" chunk declares %lu bytes but only %lu are "
                  "present; reading those\n",
                  input.name.c_str(), static_cast<unsigned long>(declared_size),
@@ -183,10 +184,10 @@ input_file open_input(const char* path, std::uint64_t* size) {
 
 }  // namespace
 
-void read_wave(wave_data* wave, const char* path) {
+void read_wave(wave_data* wave, const char* path, std::FILE* warnings) {
   std::uint64_t size = 0;
   input_file file = open_input(path, &size);
-  wave_input input{file.get(), path, size, 0};
+  wave_input input{file.get(), path, size, 0, warnings};
 
   std::uint8_t riff[12];
   if (size < sizeof riff) {

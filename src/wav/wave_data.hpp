@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -30,8 +31,10 @@ inline constexpr const char* input_wave_name = "tec.wav";
 inline constexpr const char* output_wave_name = "ex8_2.wav";
 
 // Fills `wave` from the 16-bit mono PCM WAV file at `path`. Throws io_error
-// with the reason when the file cannot be read or holds anything else.
-void read_wave(wave_data* wave, const char* path = input_wave_name);
+// with the reason when the file cannot be read or holds anything else. A
+// defect it tolerates (a data size past the end of the file) is told on one
+// line of `warnings`.
+void read_wave(wave_data* wave, const char* path = input_wave_name, std::FILE* warnings = stderr);
 
 // Stores `wave` as a 16-bit mono PCM WAV file at `path`. The file is written
 // beside it under a temporary name and renamed into place once complete, so

@@ -16,6 +16,7 @@ import unittest
 
 PROGRAM = None
 GENERATOR = None
+SANITIZED = False
 
 
 def wave_file(samples, rate=8000, channels=1, bits=16, data_size=None):
@@ -185,55 +186,121 @@ def keep_earlier_output(run):
         f.write(EARLIER_OUTPUT)
 
 
-def in_the_way(name):
+def directory_named(name):
     def setup(run):
         keep_earlier_output(run)
-        if name != "ex8_2.wav":
-            os.mkdir(run.path(name))
-        else:
+        if name == "ex8_2.wav":
             os.remove(run.path(name))
-            os.mkdir(run.path(name))
+        os.mkdir(run.path(name))
     return setup
 
 
-class Failures(unittest.TestCase):
-    """Each failure: one line on stderr, status 1, the earlier ex8_2.wav kept."""
+def fmt_chunk(tag=1, channels=1, rate=8000, bits=16, size=16):
+    body = struct.pack("<HHIIHH", tag, channels, rate, rate * channels * bits // 8,
+                       channels * bits // 8, bits)
+    return b"fmt " + struct.pack("<I", size) + body[:size]
 
-    def test_failures_are_reported_and_lose_nothing(self):
-        long_sound = wave_file(list(range(-20000, 20000)))
-        cases = [
-            ("tec.wav missing", None, "x\n", keep_earlier_output, None,
-             "tec.wav: cannot open: no such file or directory"),
-            ("tec.wav a directory", None, "x\n", in_the_way("tec.wav"), None,
-             "tec.wav: is a directory, not a WAV file"),
-            ("stereo", wave_file([1, 2], channels=2), "x\n", keep_earlier_output, None,
-             "tec.wav: 2 channels; only mono is supported"),
-            ("8-bit", wave_file([1, 2], bits=8), "x\n", keep_earlier_output, None,
-             "tec.wav: 8 bits per sample; only 16-bit samples are supported"),
-            ("input ends before the key", wave_file([1]), "", keep_earlier_output, None,
-             "standard input: ended before the effect key was read"),
-            ("input ends before the gain", wave_file([1]), "d\n", keep_earlier_output, None,
-             "standard input: ended before the gain was read"),
-            ("input ends before the level", wave_file([1]), "d\n5\n", keep_earlier_output, None,
-             "standard input: ended before the level was read"),
-            ("a directory named wave-before.csv", wave_file([1]), "x\n",
-             in_the_way("wave-before.csv"), None,
-             "wave-before.csv: cannot create: is a directory"),
-            ("a directory named ex8_2.wav", wave_file([1]), "x\n", in_the_way("ex8_2.wav"), None,
-             "ex8_2.wav: cannot replace: is a directory"),
-            ("file-size limit hit while dumping", long_sound, "r\n", keep_earlier_output,
-             {resource.RLIMIT_FSIZE: 100000}, "wave-before.csv: cannot write: file too large"),
-        ]
-        for name, tec, replies, setup, limits, reason in cases:
+
+def riff(*chunks):
+    body = b"WAVE" + b"".join(chunks)
+    return b"RIFF" + struct.pack("<I", len(body)) + body
+
+
+DATA = b"data" + struct.pack("<I", 4) + struct.pack("<2h", 100, -100)
+UNTOUCHED, COMPLETE, DIRECTORY = "untouched", "complete", "directory"
+SMALL_MEMORY = {resource.RLIMIT_AS: 256 << 20}  # a run must stay small
+REFUSED = "tec.wav: "
+
+# name, tec.wav, replies, setup, limits, status, stderr (exact, or a part of
+# it after "~"), and what becomes of an earlier ex8_2.wav.
+HOSTILE = [
+    ("stereo", wave_file([1, 2], channels=2), "x\n", None, None, 1,
+     REFUSED + "2 channels; only mono is supported", UNTOUCHED),
+    ("8-bit", wave_file([1, 2], bits=8), "x\n", None, None, 1,
+     REFUSED + "8 bits per sample; only 16-bit samples are supported", UNTOUCHED),
+    ("24-bit", wave_file([1, 2, 3], bits=24), "x\n", None, None, 1,
+     REFUSED + "24 bits per sample; only 16-bit samples are supported", UNTOUCHED),
+    ("32-bit", wave_file([1, 2], bits=32), "x\n", None, None, 1,
+     REFUSED + "32 bits per sample; only 16-bit samples are supported", UNTOUCHED),
+    ("float", riff(fmt_chunk(tag=3, bits=32), DATA), "x\n", None, None, 1,
+     REFUSED + "32-bit floating-point samples; only 16-bit PCM is supported", UNTOUCHED),
+    ("compressed", riff(fmt_chunk(tag=2), DATA), "x\n", None, None, 1,
+     REFUSED + "compressed format (format tag 0x0002); only 16-bit PCM is supported",
+     UNTOUCHED),
+    ("zero rate", riff(fmt_chunk(rate=0), DATA), "x\n", None, None, 1,
+     REFUSED + "sample rate of 0 Hz; it must be from 1 to 2147483647 Hz", UNTOUCHED),
+    ("no fmt chunk", riff(DATA), "x\n", None, None, 1,
+     REFUSED + "the \"data\" chunk comes before any \"fmt \" chunk", UNTOUCHED),
+    ("no data chunk", riff(fmt_chunk()), "x\n", None, None, 1,
+     REFUSED + "no \"data\" chunk", UNTOUCHED),
+    ("chunk running past the end", riff(fmt_chunk(), b"LIST" + struct.pack("<I", 99) + b"ab"),
+     "x\n", None, None, 1, REFUSED + "no \"data\" chunk", UNTOUCHED),
+    ("fmt chunk cut short", riff(fmt_chunk(size=12), DATA), "x\n", None, None, 1,
+     REFUSED + "the \"fmt \" chunk is cut short", UNTOUCHED),
+    ("not RIFF/WAVE", b"OggS" + bytes(40), "x\n", None, None, 1,
+     REFUSED + "not a RIFF/WAVE file", UNTOUCHED),
+    ("empty file", b"", "x\n", None, None, 1, REFUSED + "not a RIFF/WAVE file", UNTOUCHED),
+    ("tec.wav missing", None, "x\n", None, None, 1,
+     REFUSED + "cannot open: no such file or directory", UNTOUCHED),
+    ("tec.wav a directory", None, "x\n", directory_named("tec.wav"), None, 1,
+     REFUSED + "is a directory, not a WAV file", UNTOUCHED),
+    ("data size 0xFFFFFFFF on a small file", wave_file([1, 2, 3], data_size=0xFFFFFFFF), "r\n",
+     None, SMALL_MEMORY, 0, "~declares 4294967295 bytes but only 6 are present", COMPLETE),
+    ("data size 2^31 - 2 on a small file", wave_file([1, 2, 3], data_size=2**31 - 2), "v\n",
+     None, SMALL_MEMORY, 0, "~declares 2147483646 bytes but only 6 are present", COMPLETE),
+    ("reply of 11 characters", wave_file([1, 2]), "a" * 11 + "\n", None, None, 0, "", COMPLETE),
+    ("reply of 12 characters", wave_file([1, 2]), "a" * 12 + "\n", None, None, 0, "", COMPLETE),
+    ("reply of 100 characters", wave_file([1, 2]), "d" * 100 + "\n", None, None, 0, "", COMPLETE),
+    ("input ends before the key", wave_file([1]), "", None, None, 1,
+     "standard input: ended before the effect key was read", UNTOUCHED),
+    ("input ends before the gain", wave_file([1]), "d\n", None, None, 1,
+     "standard input: ended before the gain was read", UNTOUCHED),
+    ("input ends before the level", wave_file([1]), "d\n5\n", None, None, 1,
+     "standard input: ended before the level was read", UNTOUCHED),
+    ("nan as gain", wave_file([1]), "d\nnan\n2 1\n", None, None, 0,
+     "gain: \"nan\" is not a finite number; try again", COMPLETE),
+    ("inf as gain", wave_file([1]), "d\ninf\n2 1\n", None, None, 0,
+     "gain: \"inf\" is not a finite number; try again", COMPLETE),
+    ("1e39 as gain", wave_file([1]), "d\n1e39\n2 1\n", None, None, 0,
+     "gain: \"1e39\" is not a finite number; try again", COMPLETE),
+    ("nan as gain, then the end", wave_file([1]), "d\nnan\n", None, None, 1,
+     "~standard input: ended before the gain was read", UNTOUCHED),
+    ("file-size limit hit while dumping", wave_file(list(range(-20000, 20000))), "r\n", None,
+     {resource.RLIMIT_FSIZE: 100000}, 1, "wave-before.csv: cannot write: file too large",
+     UNTOUCHED),
+    ("a directory named wave-before.csv", wave_file([1]), "x\n",
+     directory_named("wave-before.csv"), None, 1,
+     "wave-before.csv: cannot create: is a directory", UNTOUCHED),
+    ("a directory named ex8_2.wav", wave_file([1]), "x\n", directory_named("ex8_2.wav"), None,
+     1, "ex8_2.wav: cannot replace: is a directory", DIRECTORY),
+]
+
+
+class Failures(unittest.TestCase):
+    """Hostile input: each case's status, message, and the earlier ex8_2.wav."""
+
+    def test_hostile_input(self):
+        for name, tec, replies, setup, limits, status, message, state in HOSTILE:
+            if limits is SMALL_MEMORY and SANITIZED:
+                continue  # the sanitizers reserve far more address space than that
             with self.subTest(name):
-                run = Run(tec, replies, setup, limits)
+                run = Run(tec, replies, setup or keep_earlier_output, limits)
                 try:
-                    self.assertEqual(run.status, 1)
-                    self.assertEqual(run.stderr, "wave_effect: " + reason + "\n")
-                    if os.path.isdir(run.path("ex8_2.wav")):
-                        self.assertEqual(os.listdir(run.path("ex8_2.wav")), [])
+                    self.assertEqual(run.status, status)
+                    if message.startswith("~"):
+                        self.assertIn(message[1:], run.stderr)
+                        self.assertEqual(run.stderr.count("\n"), run.stderr.count("wave_effect: "))
+                    elif message:
+                        self.assertEqual(run.stderr, "wave_effect: " + message + "\n")
                     else:
+                        self.assertEqual(run.stderr, "")
+                    if state == DIRECTORY:
+                        self.assertEqual(os.listdir(run.path("ex8_2.wav")), [])
+                    elif state == UNTOUCHED:
                         self.assertEqual(run.read("ex8_2.wav"), EARLIER_OUTPUT)
+                    else:
+                        count = int(run.stdout.split("\n")[0])
+                        self.assertEqual(len(run.read("ex8_2.wav")), 44 + 2 * count)
                     self.assertEqual([f for f in run.files() if "partial" in f], [])
                 finally:
                     run.close()
@@ -280,4 +347,5 @@ class Failures(unittest.TestCase):
 
 if __name__ == "__main__":
     PROGRAM, GENERATOR = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    SANITIZED = "--sanitized" in sys.argv[3:]
     unittest.main(argv=sys.argv[:1], verbosity=2)
