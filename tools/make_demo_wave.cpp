@@ -4,7 +4,8 @@
 //
 //   make_demo_wave OUTPUT [SECONDS]
 //
-// Without SECONDS the phrase plays once (about 4.5 s); with it the phrase
+// Without SECONDS the phrase plays once, then 1.5 s of silence leave room for
+// the reverb's tail (about 4.4 s in all); with it the phrase
 // repeats until the file lasts that long (the benchmark uses 600 and 3600).
 // The samples are streamed, so any length takes little memory.
 
@@ -24,7 +25,8 @@ namespace {
 
 constexpr int sample_rate = 44100;
 constexpr double note_spacing = 0.375;  // seconds between plucks
-constexpr double note_length = 1.5;     // seconds a string rings
+constexpr double note_length = 0.3;     // seconds a string rings, fading out
+constexpr double tail = 1.5;            // seconds of silence after the phrase
 constexpr double phrase_frequencies[] = {220.00, 261.63, 329.63, 440.00,
                                          392.00, 329.63, 293.66, 246.94};
 constexpr int phrase_notes = sizeof phrase_frequencies / sizeof phrase_frequencies[0];
@@ -56,8 +58,10 @@ string_voice pluck(double frequency) {
 double next_sample(string_voice& voice) {
   const std::size_t size = voice.line.size();
   const std::size_t next = (voice.position + 1) % size;
-  const double value = voice.line[voice.position];
-  voice.line[voice.position] = 0.498 * (value + voice.line[next]);
+  // A short, fading pluck leaves gaps in which the echoes can be heard.
+  const double fade = voice.remaining / (note_length * sample_rate);
+  const double value = voice.line[voice.position] * fade;
+  voice.line[voice.position] = 0.498 * (voice.line[voice.position] + voice.line[next]);
   voice.position = next;
   --voice.remaining;
   return value;
@@ -78,7 +82,7 @@ int main(int argc, char** argv) {
   const char* path = argv[1];
   const bool repeat = argc == 3;
   const double seconds =
-      repeat ? std::atof(argv[2]) : (phrase_notes - 1) * note_spacing + note_length;
+      repeat ? std::atof(argv[2]) : (phrase_notes - 1) * note_spacing + note_length + tail;
   if (!(seconds > 0.0 && seconds * sample_rate < 2147483647.0)) {
     std::fprintf(stderr, "make_demo_wave: SECONDS must be a positive length\n");
     return 2;
@@ -109,7 +113,7 @@ int main(int argc, char** argv) {
       mix += next_sample(voice);
     }
     std::erase_if(voices, [](const string_voice& voice) { return voice.remaining <= 0; });
-    const auto s = static_cast<std::uint16_t>(sample_to_s16(0.3 * mix));
+    const auto s = static_cast<std::uint16_t>(sample_to_s16(0.45 * mix));
     const unsigned char bytes[2] = {static_cast<unsigned char>(s),
                                     static_cast<unsigned char>(s >> 8)};
     std::fwrite(bytes, 1, 2, file);
