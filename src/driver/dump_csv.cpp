@@ -4,8 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <limits>
+#include <thread>
 
 #include "driver/sample_text.hpp"
 #include "driver/side_by_side.hpp"
@@ -29,28 +32,112 @@ char* write_lines(char* p, const double* samples, std::int32_t count) {
   return p;
 }
 
-// One dump from start to end: its lines a block at a time, so that the text
-// in memory stays small whatever the length of the sound (the buffer is
-// sized for the longest texts, but only the part a block uses is touched),
-// then the close.
-void write_dump(text_file& file, const double* samples, std::int32_t count) {
-  constexpr std::int32_t block = 16384;
-  const std::unique_ptr<char[]> buffer(new char[block * (max_sample_text + 1)]);
-  for (std::int32_t start = 0; start < count; start += block) {
-    const std::int32_t length = std::min(block, count - start);
-    const char* end = write_lines(buffer.get(), samples + start, length);
-    const auto size = static_cast<std::size_t>(end - buffer.get());
-    if (std::fwrite(buffer.get(), 1, size, file.stream.get()) != size) {
-      throw io_error(file.name, "cannot write: " + system_reason(errno));
-    }
-  }
-  // Buffered bytes and delayed errors surface at the flush and the close.
+constexpr std::int32_t block_samples = 16384;
+
+// A block's text, at most max_sample_text + 1 bytes a line. The buffer is
+// sized for the longest texts, but only the part a block uses is touched.
+std::unique_ptr<char[]> block_buffer() {
+  return std::unique_ptr<char[]>(new char[block_samples * (max_sample_text + 1)]);
+}
+
+// Closes a dump; buffered bytes and delayed errors surface at the flush and
+// the close.
+void close_dump(text_file& file) {
   const bool failed = std::fflush(file.stream.get()) != 0 || std::ferror(file.stream.get()) != 0;
   const int error_number = errno;
   const bool close_failed = std::fclose(file.stream.release()) != 0;
   if (failed || close_failed) {
     throw io_error(file.name, "cannot write: " + system_reason(failed ? error_number : errno));
   }
+}
+
+// One dump, block after block through the stream: for a file that cannot
+// be written at an offset, and where there is only one core.
+void write_dump_in_order(text_file& file, const double* samples, std::int32_t count) {
+  const std::unique_ptr<char[]> buffer = block_buffer();
+  for (std::int32_t start = 0; start < count; start += block_samples) {
+    const std::int32_t length = std::min(block_samples, count - start);
+    const char* end = write_lines(buffer.get(), samples + start, length);
+    const auto size = static_cast<std::size_t>(end - buffer.get());
+    if (std::fwrite(buffer.get(), 1, size, file.stream.get()) != size) {
+      throw io_error(file.name, "cannot write: " + system_reason(errno));
+    }
+  }
+}
+
+// One dump on two cores. The blocks are formatted by the two threads in
+// turn and each is written in place (pwrite) at the offset where the block
+// before it ends: a block waits only for the length of the one before, never
+// for its formatting to be written. The file ends up byte for byte as the
+// in-order loop writes it.
+struct shared_dump {
+  int descriptor;
+  const double* samples;
+  std::int32_t count;
+  std::atomic<std::int64_t> placed_blocks{0};  // blocks whose offset is known
+  std::int64_t next_offset = 0;                // where the next block goes
+  std::atomic<bool> failed{false};
+  int error_number = 0;  // set by the thread that sets `failed`
+};
+
+constexpr std::int64_t all_placed = std::numeric_limits<std::int64_t>::max();
+
+void write_every_other_block(shared_dump& dump, std::int32_t first) {
+  const std::unique_ptr<char[]> buffer = block_buffer();
+  const std::int64_t blocks = (std::int64_t{dump.count} + block_samples - 1) / block_samples;
+  for (std::int64_t k = first; k < blocks; k += 2) {
+    const std::int64_t start = k * block_samples;
+    const auto length =
+        static_cast<std::int32_t>(std::min<std::int64_t>(block_samples, dump.count - start));
+    const char* end = write_lines(buffer.get(), dump.samples + start, length);
+    const auto size = static_cast<std::size_t>(end - buffer.get());
+
+    // Wait for block k - 1 to be placed, then place this one after it.
+    for (std::int64_t placed = dump.placed_blocks.load(); placed < k;
+         placed = dump.placed_blocks.load()) {
+      dump.placed_blocks.wait(placed);
+    }
+    if (dump.placed_blocks.load() == all_placed) {
+      return;  // the other thread failed
+    }
+    const std::int64_t offset = dump.next_offset;
+    dump.next_offset += static_cast<std::int64_t>(size);
+    dump.placed_blocks.store(k + 1);
+    dump.placed_blocks.notify_all();
+
+    for (std::size_t done = 0; done < size;) {
+      const ssize_t written = pwrite(dump.descriptor, buffer.get() + done, size - done,
+                                     static_cast<off_t>(offset) + static_cast<off_t>(done));
+      if (written <= 0) {
+        if (written < 0 && errno == EINTR) {
+          continue;
+        }
+        if (!dump.failed.exchange(true)) {
+          dump.error_number = written < 0 ? errno : EIO;
+        }
+        dump.placed_blocks.store(all_placed);
+        dump.placed_blocks.notify_all();
+        return;
+      }
+      done += static_cast<std::size_t>(written);
+    }
+  }
+}
+
+void write_dump(text_file& file, const double* samples, std::int32_t count) {
+  const int descriptor = fileno(file.stream.get());
+  const bool placeable = lseek(descriptor, 0, SEEK_CUR) == 0;
+  if (!placeable || std::thread::hardware_concurrency() < 2) {
+    write_dump_in_order(file, samples, count);
+  } else {
+    shared_dump dump{descriptor, samples, count};
+    run_side_by_side([&] { write_every_other_block(dump, 0); },
+                     [&] { write_every_other_block(dump, 1); });
+    if (dump.failed.load()) {
+      throw io_error(file.name, "cannot write: " + system_reason(dump.error_number));
+    }
+  }
+  close_dump(file);
 }
 
 }  // namespace
@@ -82,9 +169,7 @@ void empty_text_file(text_file& file) {
 }
 
 void dump_csv(text_file& before, text_file& after, const wave_data* in, const wave_data* out) {
-  // Formatting and the kernel's copying are most of a run's work; with two
-  // cores the two files share it.
   const std::int32_t count = std::min(in->sample_count, out->sample_count);
-  run_side_by_side([&] { write_dump(before, in->samples.get(), count); },
-                   [&] { write_dump(after, out->samples.get(), count); });
+  write_dump(before, in->samples.get(), count);
+  write_dump(after, out->samples.get(), count);
 }

@@ -26,8 +26,7 @@ void empty_text_file(text_file& file);
 
 // Writes the input samples to `before` and the output samples to `after`,
 // one "%f" value and "\n" per line, line n holding sample n, no header, and
-// closes both, checking that every byte reached its file. The two files are
-// written side by side, one of them on a helper thread where there is a
-// second core. Throws io_error naming a file that failed (the first one when
-// both did).
+// closes both, checking that every byte reached its file. Where there is a
+// second core, each file's blocks are formatted and written by two threads
+// in turn. Throws io_error naming the first file that failed.
 void dump_csv(text_file& before, text_file& after, const wave_data* in, const wave_data* out);

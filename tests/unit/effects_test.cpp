@@ -8,29 +8,9 @@
 #include <random>
 
 #include "effects/reverb.hpp"
+#include "records.hpp"
 
 namespace {
-
-wave_data record(std::int32_t rate, std::int32_t count) {
-  wave_data wave;
-  wave.sample_rate = rate;
-  wave.bits_per_sample = 16;
-  wave.sample_count = count;
-  wave.samples = allocate_samples(count);
-  return wave;
-}
-
-wave_data same_shape(const wave_data& in) { return record(in.sample_rate, in.sample_count); }
-
-wave_data random_record(std::int32_t rate, std::int32_t count, unsigned seed) {
-  wave_data wave = record(rate, count);
-  std::mt19937 random(seed);
-  std::uniform_int_distribution<int> s16(-32768, 32767);
-  for (std::int32_t n = 0; n < count; ++n) {
-    wave.samples[n] = s16(random) / 32768.0;
-  }
-  return wave;
-}
 
 TEST(Distortion, ClipsAfterTheGainAndScalesAfterTheClip) {
   const struct {

@@ -8,49 +8,9 @@
 #include <random>
 
 #include "effects/reverb.hpp"
+#include "records.hpp"
 
 namespace {
-
-wave_data random_record(std::int32_t rate, std::int32_t count, unsigned seed) {
-  wave_data wave;
-  wave.sample_rate = rate;
-  wave.bits_per_sample = 16;
-  wave.sample_count = count;
-  wave.samples = allocate_samples(count);
-  std::mt19937 random(seed);
-  std::uniform_int_distribution<int> s16(-32768, 32767);
-  for (std::int32_t n = 0; n < count; ++n) {
-    wave.samples[n] = s16(random) / 32768.0;
-  }
-  return wave;
-}
-
-wave_data same_shape(const wave_data& in) {
-  wave_data out;
-  out.sample_rate = in.sample_rate;
-  out.sample_count = in.sample_count;
-  out.samples = allocate_samples(in.sample_count);
-  return out;
-}
-
-TEST(ReverbFastPath, MatchesTheFormulaAtWholeAndFractionalSpacings) {
-  // Whole spacings, k + 0.5, spacings with long binary fractions (rates that
-  // are not multiples of 20), the smallest rates, and a rate whose last tap
-  // lies beyond the sound.
-  const std::int32_t rates[] = {8000, 44100, 48000, 8010, 22051, 11025, 1, 3, 7, 99, 101, 30000};
-  for (std::int32_t rate : rates) {
-    const std::int32_t count =
-        std::min(120000, static_cast<std::int32_t>(101 * rate * 0.05) + 3000);
-    const wave_data in = random_record(rate, count, static_cast<unsigned>(rate));
-    wave_data fast = same_shape(in);
-    wave_data reference = same_shape(in);
-    apply_reverb(&in, &fast);
-    apply_reverb_reference(&in, &reference);
-    for (std::int32_t n = 0; n < count; ++n) {
-      ASSERT_EQ(fast.samples[n], reference.samples[n]) << "rate " << rate << " sample " << n;
-    }
-  }
-}
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 

@@ -1,0 +1,89 @@
+// The dumps as written (blocks formatted by two threads and placed with
+// pwrite, table lookups for held values) against printf's "%f\n" of every
+// sample, written one by one.
+
+#include "driver/dump_csv.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <random>
+#include <string>
+
+#include "records.hpp"
+#include "wav_file.hpp"
+
+namespace {
+
+std::string printf_dump(const wave_data& wave) {
+  std::string text;
+  char line[400];
+  for (std::int32_t n = 0; n < wave.sample_count; ++n) {
+    std::snprintf(line, sizeof line, "%f\n", wave.samples[n]);
+    text += line;
+  }
+  return text;
+}
+
+std::string as_text(const bytes& content) { return std::string(content.begin(), content.end()); }
+
+// Equal texts, or where they part (a full diff of megabytes helps nobody).
+void expect_same_text(const std::string& written, const std::string& expected) {
+  const auto parted =
+      std::mismatch(written.begin(), written.end(), expected.begin(), expected.end());
+  EXPECT_TRUE(parted.first == written.end() && parted.second == expected.end())
+      << "the texts part at byte " << (parted.first - written.begin()) << " of " << written.size()
+      << " (expected " << expected.size() << ")";
+}
+
+TEST(DumpCsv, FilesHoldPrintfTextOfEverySampleInOrder) {
+  // Several blocks and a part-block, so that both threads write and the
+  // offsets chain; output values that are held values, echo-like sums,
+  // signed zeros, huge values and NaN.
+  const std::int32_t count = 5 * 16384 + 123;
+  const wave_data in = random_record(44100, count, 12);
+  wave_data out = same_shape(in);
+  std::mt19937 random(13);
+  std::uniform_real_distribution<double> value(-2.0, 2.0);
+  for (std::int32_t n = 0; n < count; ++n) {
+    switch (n % 7) {
+      case 0:
+        out.samples[n] = in.samples[n];
+        break;
+      case 1:
+        out.samples[n] = -0.0;
+        break;
+      case 2:
+        out.samples[n] = in.samples[n] + 0.5 * in.samples[(n + 400) % count];
+        break;
+      case 3:
+        out.samples[n] =
+            n % 1000 == 3 ? std::numeric_limits<double>::quiet_NaN() : 1e10 * value(random);
+        break;
+      default:
+        out.samples[n] = value(random);
+        break;
+    }
+  }
+  scratch_directory dir;
+  text_file before = create_text_file(dir.file("before.csv").c_str());
+  text_file after = create_text_file(dir.file("after.csv").c_str());
+  dump_csv(before, after, &in, &out);
+  expect_same_text(as_text(dir.read("before.csv")), printf_dump(in));
+  expect_same_text(as_text(dir.read("after.csv")), printf_dump(out));
+}
+
+TEST(DumpCsv, OverwritesALongerEarlierDump) {
+  scratch_directory dir;
+  dir.write("before.csv", bytes(100000, 'x'));
+  const wave_data in = random_record(8000, 3, 14);
+  text_file before = create_text_file(dir.file("before.csv").c_str());
+  text_file after = create_text_file(dir.file("after.csv").c_str());
+  dump_csv(before, after, &in, &in);
+  expect_same_text(as_text(dir.read("before.csv")), printf_dump(in));
+}
+
+}  // namespace
