@@ -16,3 +16,11 @@ typedef double unaligned_lanes4 __attribute__((vector_size(32), aligned(8), may_
 typedef double unaligned_lanes2 __attribute__((vector_size(16), aligned(8), may_alias));
 #define LOAD2(vector, pointer) ((vector) = *reinterpret_cast<const unaligned_lanes2*>(pointer))
 #define STORE2(pointer, vector) (*reinterpret_cast<unaligned_lanes2*>(pointer) = (vector))
+
+// Functions worth a second, AVX2 build: GCC picks one when the program
+// starts, from what the processor has. Elsewhere the portable build alone.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define WAVE_EFFECT_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define WAVE_EFFECT_CLONES
+#endif

@@ -160,12 +160,6 @@ __attribute__((always_inline)) inline void for_each_block(std::int64_t begin, st
   }
 }
 
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
-#define WAVE_EFFECT_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define WAVE_EFFECT_CLONES
-#endif
-
 // Samples [begin, end), all below 2^24 and at or past the last tap's offset:
 // tap i reads in[n − offset[i]].
 WAVE_EFFECT_CLONES

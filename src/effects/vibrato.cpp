@@ -11,46 +11,135 @@
 // sample is extrapolated from in[0] and in[1]. A position further back, or
 // one with no in[m + 1], leaves the output sample at 0.
 
-#include <algorithm>
-#include <cmath>
+#include "effects/vibrato.hpp"
 
-#include "effects/effects.hpp"
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+
+#include "effects/lanes.hpp"
+#include "effects/quick_sine.hpp"
 #include "effects/split_work.hpp"
 
 namespace {
+
 // 2π × 5 Hz.
 constexpr double modulation = 31.41592653589793;
+
+// What every sample needs: the rate and both delays, and the input.
+struct vibrato_setting {
+  const double* in;
+  double* out;
+  std::int32_t count;
+  double rate;
+  float d;      // mean delay in samples
+  float depth;  // its swing, the same value
+};
+
+// Output sample n from its 32-bit delay tau: the read position t = n − tau,
+// interpolated between in[m] and in[m + 1], m = trunc(t).
+inline void write_sample(const vibrato_setting& v, std::int32_t n, float tau) {
+  const float nf = static_cast<float>(n);
+  const float t = nf - tau;
+  // m = trunc(t) is at least 0 exactly when t > −1; bounding t before the
+  // conversion keeps it in the int range whatever the header said.
+  if (!(t > -1.0f && t < static_cast<double>(v.count) - 1.0)) {
+    return;
+  }
+  const auto m = static_cast<std::int32_t>(t);
+  if (m + 1 >= v.count) {
+    return;  // no in[m + 1] to interpolate towards
+  }
+  const float frac = t - static_cast<float>(m);
+  v.out[n] = (1.0 - frac) * v.in[m] + frac * v.in[m + 1];
+}
+
+// Whether every double within `margin` of `q` rounds to the same 32-bit
+// float `rounded` as q does: q must keep clear of the half-way points to the
+// floats on either side (the one toward zero is nearer for a power of two).
+bool rounds_surely(double q, float rounded, double margin) {
+  const auto bits = std::bit_cast<std::uint32_t>(rounded);
+  const std::uint32_t exponent = bits >> 23 & 0xFF;
+  if (exponent <= 1 || exponent == 0xFF) {
+    return false;  // near zero, or not finite: no promise
+  }
+  const double spacing = std::bit_cast<double>(std::uint64_t{exponent - 150 + 1023} << 52);
+  const double toward_zero = (bits & 0x7FFFFF) == 0 ? spacing / 2 : spacing;
+  const double away = rounded < 0 ? -(q - rounded) : q - rounded;  // exact: q is that close
+  return away + margin < spacing / 2 && away - margin > -toward_zero / 2;
+}
+
+// tau = sin(phase) × depth + d, rounded to a 32-bit float, with the library's
+// sin as the formula has it. The quick sine is within 2^-45 of the true sine
+// and so is the library's (within an ulp): the two products and sums differ
+// by less than depth × 2^-40 + |q| × 2^-50. Where every value that close
+// rounds to one float, that float is tau whichever sine was used; otherwise
+// (about one sample in a million) sin decides.
+float swung_delay(const vibrato_setting& v, double phase, double quick) {
+  if (phase < quick_sine_limit) {
+    const double q = quick * v.depth + v.d;
+    const float rounded = static_cast<float>(q);
+    if (rounds_surely(q, rounded, v.depth * 0x1p-40 + std::fabs(q) * 0x1p-50)) {
+      return rounded;
+    }
+  }
+  return static_cast<float>(std::sin(phase) * v.depth + v.d);
+}
+
+// Samples [begin, end) a block at a time: the phases and quick sines four
+// lanes at a time, then each sample's delay and interpolation.
+WAVE_EFFECT_CLONES
+void vibrato_range(const vibrato_setting& v, std::int64_t begin, std::int64_t end) {
+  constexpr int block = 256;
+  alignas(32) double phase[block];
+  alignas(32) double quick[block];
+  for (std::int64_t start = begin; start < end; start += block) {
+    const auto length = static_cast<int>(std::min<std::int64_t>(block, end - start));
+    for (int j = 0; j < block; ++j) {
+      // n × 10π / rate, both in double precision as the formula has it; the
+      // lanes past the end get a harmless phase of 0.
+      const double n = j < length ? static_cast<double>(start + j) : 0.0;
+      phase[j] = (n * modulation) / v.rate;
+    }
+    for (int j = 0; j < block; j += 4) {
+      quick_sine4(phase + j, quick + j);
+    }
+    for (int j = 0; j < length; ++j) {
+      const auto n = static_cast<std::int32_t>(start + j);
+      write_sample(v, n, swung_delay(v, phase[j], quick[j]));
+    }
+  }
+}
+
+bool vibrato_setting_for(const wave_data* in, wave_data* out, vibrato_setting* v) {
+  const std::int32_t count = std::min(in->sample_count, out->sample_count);
+  if (count <= 0 || in->sample_rate <= 0) {
+    return false;  // without a positive rate there is no delay to swing: silence
+  }
+  const float d = static_cast<float>(in->sample_rate * 0.002);
+  *v = {in->samples.get(), out->samples.get(), count, static_cast<double>(in->sample_rate), d, d};
+  return true;
+}
+
 }  // namespace
 
 void apply_vibrato(const wave_data* in, wave_data* out) {
-  const std::int32_t count = std::min(in->sample_count, out->sample_count);
-  if (count <= 0 || in->sample_rate <= 0) {
-    return;  // without a positive rate there is no delay to swing: silence
+  vibrato_setting v{};
+  if (vibrato_setting_for(in, out, &v)) {
+    split_work(v.count,
+               [&](std::int64_t begin, std::int64_t end) { vibrato_range(v, begin, end); });
   }
-  const double rate = in->sample_rate;
-  const float d = static_cast<float>(in->sample_rate * 0.002);
-  const float depth = d;
-  const double* x = in->samples.get();
-  double* y = out->samples.get();
-  const double last_readable = static_cast<double>(count) - 1.0;
+}
 
-  split_work(count, [&](std::int64_t begin, std::int64_t end) {
-    for (auto n = static_cast<std::int32_t>(begin); n < end; ++n) {
-      const float nf = static_cast<float>(n);
-      const double phase = (n * modulation) / rate;
-      const float tau = static_cast<float>(std::sin(phase) * depth + d);
-      const float t = nf - tau;
-      // m = trunc(t) is at least 0 exactly when t > −1; bounding t before the
-      // conversion keeps it in the int range whatever the header said.
-      if (!(t > -1.0f && t < last_readable)) {
-        continue;
-      }
-      const auto m = static_cast<std::int32_t>(t);
-      if (m + 1 >= count) {
-        continue;  // no in[m + 1] to interpolate towards
-      }
-      const float frac = t - static_cast<float>(m);
-      y[n] = (1.0 - frac) * x[m] + frac * x[m + 1];
-    }
-  });
+void apply_vibrato_reference(const wave_data* in, wave_data* out) {
+  vibrato_setting v{};
+  if (!vibrato_setting_for(in, out, &v)) {
+    return;
+  }
+  for (std::int32_t n = 0; n < v.count; ++n) {
+    const double phase = (n * modulation) / v.rate;
+    const float tau = static_cast<float>(std::sin(phase) * v.depth + v.d);
+    write_sample(v, n, tau);
+  }
 }
