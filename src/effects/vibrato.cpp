@@ -75,7 +75,7 @@ bool rounds_surely(double q, float rounded, double margin) {
 // and so is the library's (within an ulp): the two products and sums differ
 // by less than depth × 2^-40 + |q| × 2^-50. Where every value that close
 // rounds to one float, that float is tau whichever sine was used; otherwise
-// (about one sample in a million) sin decides.
+// (a few samples in a thousand) sin decides.
 float swung_delay(const vibrato_setting& v, double phase, double quick) {
   if (phase < quick_sine_limit) {
     const double q = quick * v.depth + v.d;
