@@ -20,7 +20,8 @@ struct text_file {
 text_file create_text_file(const char* name);
 
 // create_text_file in two steps: open_text_file creates the file, or opens
-// it as it is; empty_text_file truncates it. Throw io_error.
+// it as it is; empty_text_file truncates it (through a descriptor of its
+// own, see there). Throw io_error.
 text_file open_text_file(const char* name);
 void empty_text_file(text_file& file);
 

@@ -86,4 +86,15 @@ TEST(DumpCsv, OverwritesALongerEarlierDump) {
   expect_same_text(as_text(dir.read("before.csv")), printf_dump(in));
 }
 
+TEST(DumpCsv, EmptiesTheFileItHoldsEvenWhenItsNameNowLeadsElsewhere) {
+  scratch_directory dir;
+  dir.write("before.csv", bytes(5000, 'x'));
+  text_file held = open_text_file(dir.file("before.csv").c_str());
+  ASSERT_EQ(std::rename(dir.file("before.csv").c_str(), dir.file("moved.csv").c_str()), 0);
+  dir.write("before.csv", bytes(7, 'y'));
+  empty_text_file(held);
+  EXPECT_TRUE(dir.read("moved.csv").empty());
+  EXPECT_EQ(dir.read("before.csv"), bytes(7, 'y'));
+}
+
 }  // namespace
