@@ -166,20 +166,20 @@ text_file open_text_file(const char* name) {
 // ext4 writes a file out in full when a descriptor it was emptied through
 // is closed (its guard for programs that rewrite a file in place): the
 // dump's close would not return before it had handed every page of the
-// dump to the disk, a third of a second for ten minutes of sound. So the dump is emptied through a second descriptor of the same file,
-// closed at once while there is nothing to write out; the dump's own close
-// later leaves its pages to the kernel's usual writeback. Should the name
-// no longer lead to the file held open (or not without waiting), the held
-// one is emptied itself.
+// dump to the disk, a third of a second for ten minutes of sound. So the
+// dump is emptied through a second descriptor of the same file, closed at
+// once while there is nothing to write out; the dump's own close later
+// leaves its pages to the kernel's usual writeback. Should the name no
+// longer lead to the file held open (or not without waiting), the held one
+// is emptied itself.
 void empty_text_file(text_file& file) {
   const int held = fileno(file.stream.get());
   const int other = open(file.name.c_str(), O_WRONLY | O_NONBLOCK);
-  struct stat held_status{};
-  struct stat other_status{};
-  const bool same_file = other >= 0 && fstat(held, &held_status) == 0 &&
-                         fstat(other, &other_status) == 0 &&
-                         held_status.st_dev == other_status.st_dev &&
-                         held_status.st_ino == other_status.st_ino;
+  struct stat held_status {};
+  struct stat other_status {};
+  const bool same_file =
+      other >= 0 && fstat(held, &held_status) == 0 && fstat(other, &other_status) == 0 &&
+      held_status.st_dev == other_status.st_dev && held_status.st_ino == other_status.st_ino;
   const int emptied = same_file ? other : held;
   const bool failed = ftruncate(emptied, 0) != 0;
   const int error_number = errno;
