@@ -67,8 +67,9 @@ constexpr int block_size = 32;
 // them, exactly as if they had been added. For real sound that is typically
 // after 60 of the 100 taps. A NaN or infinity in the input disables it.
 struct tap_plan {
-  offset_table offset;  // offset[i] = ceil(i × D)
-  tap_table gain;       // 0.5^i
+  offset_table offset;                           // offset[i] = ceil(i × D)
+  std::array<bool, reverb_tap_count + 1> whole;  // whether i × D is a whole number
+  tap_table gain;                                // 0.5^i
   std::array<double, reverb_tap_count + 2> settle;
 };
 
@@ -215,23 +216,73 @@ bool rounded_positions_exact(float spacing) {
   return spacing >= 5.0f && std::ldexp(2147483648.0 + 100.0 * spacing, -53) < lowest_bit;
 }
 
+// The largest magnitude among the samples, or infinity if any of them is
+// not finite (x − x is NaN exactly for an infinity or a NaN, and a NaN
+// stays in a sum). Two lanes, two vectors: a scan at memory speed.
+double largest_magnitude(const double* in, std::int64_t count) {
+  const lanes2 zero = {0.0, 0.0};
+  lanes2 largest[2] = {zero, zero};
+  lanes2 checks[2] = {zero, zero};
+  std::int64_t n = 0;
+  for (; n + 4 <= count; n += 4) {
+    for (int k = 0; k < 2; ++k) {
+      lanes2 v;
+      LOAD2(v, in + n + 2 * k);
+      const lanes2 magnitude = v < zero ? -v : v;
+      largest[k] = magnitude > largest[k] ? magnitude : largest[k];
+      checks[k] += v - v;
+    }
+  }
+  double result = 0.0;
+  double check = 0.0;
+  for (int k = 0; k < 2; ++k) {
+    for (int lane = 0; lane < 2; ++lane) {
+      result = std::max(result, largest[k][lane]);
+      check += checks[k][lane];
+    }
+  }
+  for (; n < count; ++n) {
+    result = std::max(result, std::fabs(in[n]));
+    check += in[n] - in[n];
+  }
+  return check == 0.0 ? result : std::numeric_limits<double>::infinity();
+}
+
 tap_plan plan_taps(const double* in, std::int64_t count, float spacing) {
   tap_plan plan{};
   plan.gain = echo_gains();
   for (int i = 1; i <= reverb_tap_count; ++i) {
-    plan.offset[i] = static_cast<std::int64_t>(std::ceil(i * static_cast<double>(spacing)));
+    const double distance = i * static_cast<double>(spacing);  // exact
+    plan.offset[i] = static_cast<std::int64_t>(std::ceil(distance));
+    plan.whole[i] = plan.offset[i] == distance;
   }
-  double largest = 0.0;
-  bool unordered = false;
-  for (std::int64_t n = 0; n < count; ++n) {
-    largest = std::max(largest, std::fabs(in[n]));
-    unordered |= in[n] != in[n];
-  }
-  const bool finite = !unordered && largest <= std::numeric_limits<double>::max();
+  const double largest = largest_magnitude(in, count);
   for (int i = 0; i < static_cast<int>(plan.settle.size()); ++i) {
-    plan.settle[i] = finite ? std::ldexp(largest, 55 - i) : std::numeric_limits<double>::infinity();
+    plan.settle[i] = std::ldexp(largest, 55 - i);  // infinity stays infinity
   }
   return plan;
+}
+
+// Samples [begin, end), all below 2^24 and before the last tap's offset,
+// where the earliest taps reach back past the start. With the distance
+// x = i·D exact and n exact, the position n − x truncates to n − offset[i]
+// when x ≤ n; when n < x < n + 1 it lies between −1 and 0 and truncates to
+// 0; further back the tap is skipped. The same sum as the formula, without
+// a float conversion per tap.
+void add_echoes_at_start(const double* in, double* out, std::int64_t begin, std::int64_t end,
+                         const tap_plan& plan) {
+  for (std::int64_t n = begin; n < end; ++n) {
+    double sum = in[n];
+    for (int i = 1; i <= reverb_tap_count; ++i) {
+      const std::int64_t offset = plan.offset[i];
+      if (offset <= n) {
+        sum += plan.gain[i] * in[n - offset];
+      } else if (offset == n + 1 && !plan.whole[i]) {
+        sum += plan.gain[i] * in[0];
+      }
+    }
+    out[n] = sum;
+  }
 }
 
 }  // namespace
@@ -301,7 +352,7 @@ void apply_reverb(const wave_data* in, wave_data* out) {
     }
   };
   split_work(count, [&](std::int64_t begin, std::int64_t end) {
-    formula(begin, std::min(end, steady_begin));
+    add_echoes_at_start(x, y, begin, std::min(end, steady_begin), plan);
     add_echoes_steady(x, y, std::max(begin, steady_begin), std::min(end, exact_end), plan);
     const std::int64_t rounded_begin = std::max(begin, exact_end);
     if (rounded_fast) {

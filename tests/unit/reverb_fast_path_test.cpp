@@ -37,6 +37,29 @@ TEST(ReverbFastPath, MatchesTheFormulaForQuietAndSilentStretches) {
   }
 }
 
+// Before the last tap's offset some taps reach back past the start: one
+// just before it reads in[0], others add nothing. Spacings whole, half,
+// fractional and below one sample; negative zeros show a skipped tap that
+// was added as a zero after all.
+TEST(ReverbFastPath, MatchesTheFormulaWhereEarlyTapsReachPastTheStart) {
+  for (std::int32_t rate : {1, 3, 19, 20, 99, 101, 8000, 8010, 22050, 44100, 44101}) {
+    const auto length = static_cast<std::int32_t>(100 * echo_spacing(rate)) + 3000;
+    wave_data in = random_record(rate, length, 15);
+    for (std::int32_t n = 1; n < length; n += 3) {
+      in.samples[n] = -0.0;
+    }
+    in.samples[0] = 0.75;
+    wave_data fast = same_shape(in);
+    wave_data reference = same_shape(in);
+    apply_reverb(&in, &fast);
+    apply_reverb_reference(&in, &reference);
+    for (std::int32_t n = 0; n < length; ++n) {
+      ASSERT_TRUE(same_bits(fast.samples[n], reference.samples[n]))
+          << "rate " << rate << " sample " << n;
+    }
+  }
+}
+
 TEST(ReverbFastPath, NonFiniteInputIsSummedInFull) {
   for (double odd :
        {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(), 1e308}) {
