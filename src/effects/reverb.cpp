@@ -73,21 +73,25 @@ struct tap_plan {
   std::array<double, reverb_tap_count + 2> settle;
 };
 
+// A lane mask: all ones where a comparison of lanes holds.
+typedef std::int64_t mask4 __attribute__((vector_size(32)));
+
 constexpr int first_settle_check = 48;  // no sum settles before this tap
 
-__attribute__((always_inline)) inline bool sums_settled(const lanes4* sum, double limit) {
-  typedef std::int64_t mask4 __attribute__((vector_size(32)));
+__attribute__((always_inline)) inline bool sums_settled(const lanes4* sum, int vectors,
+                                                        double limit) {
   const lanes4 above = {limit, limit, limit, limit};
   mask4 all = (sum[0] > above) | (sum[0] < -above);
-  for (int v = 1; v < block_size / 4; ++v) {
+  for (int v = 1; v < vectors; ++v) {
     all &= (sum[v] > above) | (sum[v] < -above);
   }
   return (all[0] & all[1] & all[2] & all[3]) != 0;
 }
 
 // Whether the block may stop after tap i (checked every fourth tap).
-#define SETTLED_AFTER(i, sum, plan) \
-  ((i) % 4 == 0 && (i) >= first_settle_check && sums_settled((sum), (plan).settle[(i) + 1]))
+#define SETTLED_AFTER(i, sum, plan, vectors)    \
+  ((i) % 4 == 0 && (i) >= first_settle_check && \
+   sums_settled((sum), (vectors), (plan).settle[(i) + 1]))
 
 // 32 outputs from n0 on, below 2^24 and past the last offset: positions n.
 __attribute__((always_inline)) inline void echo_block_steady(const double* __restrict in,
@@ -106,7 +110,7 @@ __attribute__((always_inline)) inline void echo_block_steady(const double* __res
       LOAD4(read, tap + 4 * v);
       sum[v] += gain * read;
     }
-    if (SETTLED_AFTER(i, sum, plan)) {
+    if (SETTLED_AFTER(i, sum, plan, block_size / 4)) {
       break;
     }
   }
@@ -115,7 +119,13 @@ __attribute__((always_inline)) inline void echo_block_steady(const double* __res
   }
 }
 
-// 32 outputs from n0 on, past 2^24: positions float(n), given relative to n0.
+// Past 2^24 the index n rounds to r = float(n), a multiple of 2 up to 2^25,
+// of 4 up to 2^26, and so on (odd multiples of half the step are ties and go
+// to the multiple of twice the step). Tap i of output n reads in[r − offset[i]];
+// how neighbouring outputs share their r decides how a block is summed.
+
+// Any 32 outputs from n0 on: each lane gathers its own position, r − n0 in
+// shift[j].
 __attribute__((always_inline)) inline void echo_block_rounded(const double* __restrict in,
                                                               double* __restrict out,
                                                               std::int64_t n0,
@@ -133,12 +143,52 @@ __attribute__((always_inline)) inline void echo_block_rounded(const double* __re
       const lanes4 read = {tap[s[0]], tap[s[1]], tap[s[2]], tap[s[3]]};
       sum[v] += gain * read;
     }
-    if (SETTLED_AFTER(i, sum, plan)) {
+    if (SETTLED_AFTER(i, sum, plan, block_size / 4)) {
       break;
     }
   }
   for (int v = 0; v < block_size / 4; ++v) {
     STORE4(out + n0 + 4 * v, sum[v]);
+  }
+}
+
+// From 2^25 on every r is shared by at least three neighbouring outputs, so
+// the four lanes of a vector read at most two positions: lane 0's (`low`)
+// and lane 3's (`high`). Both and each lane's choice stay in registers over
+// all the taps, four vectors (the 16 outputs from n0 + first on) at a time.
+constexpr int coarse_vectors = 4;
+
+__attribute__((always_inline)) inline void echo_part_coarse(const double* __restrict in,
+                                                            double* __restrict out, std::int64_t n0,
+                                                            int first, const std::int64_t* shift,
+                                                            const tap_plan& plan) {
+  std::int64_t low[coarse_vectors];
+  std::int64_t high[coarse_vectors];
+  mask4 takes_high[coarse_vectors];
+  lanes4 sum[coarse_vectors];
+  for (int v = 0; v < coarse_vectors; ++v) {
+    const std::int64_t* s = shift + first + 4 * v;
+    low[v] = s[0];
+    high[v] = s[3];
+    takes_high[v] = mask4{s[0], s[1], s[2], s[3]} == s[3];
+    LOAD4(sum[v], in + n0 + first + 4 * v);
+  }
+  for (int i = 1; i <= reverb_tap_count; ++i) {
+    const double* tap = in + n0 - plan.offset[i];
+    const double gain = plan.gain[i];
+    for (int v = 0; v < coarse_vectors; ++v) {
+      const double a = tap[low[v]];
+      const double c = tap[high[v]];
+      const lanes4 read_low = {a, a, a, a};
+      const lanes4 read_high = {c, c, c, c};
+      sum[v] += gain * (takes_high[v] ? read_high : read_low);
+    }
+    if (SETTLED_AFTER(i, sum, plan, coarse_vectors)) {
+      break;
+    }
+  }
+  for (int v = 0; v < coarse_vectors; ++v) {
+    STORE4(out + n0 + first + 4 * v, sum[v]);
   }
 }
 
@@ -195,12 +245,25 @@ void add_echoes_rounded(const double* __restrict in, double* __restrict out, std
   for_each_block(
       begin, end, plan.offset[1],
       [&](std::int64_t n0) __attribute__((always_inline)) {
+        // shift[j] = r − n0 for output n0 + j.
         std::int64_t shift[block_size];
         for (int j = 0; j < block_size; ++j) {
           shift[j] = static_cast<std::int64_t>(static_cast<float>(n0 + j)) - n0;
         }
+        // The windows a block reads must lie inside the input; near the
+        // end a tap can round past it.
         if (n0 + shift[block_size - 1] - plan.offset[1] >= count) {
           formula(n0, block_size);
+          return;
+        }
+        bool coarse = true;  // each vector reads two positions at most
+        for (int j = 0; j < block_size; ++j) {
+          const std::int64_t* s = shift + j / 4 * 4;
+          coarse &= shift[j] == s[0] || shift[j] == s[3];
+        }
+        if (coarse) {
+          echo_part_coarse(in, out, n0, 0, shift, plan);
+          echo_part_coarse(in, out, n0, 16, shift, plan);
         } else {
           echo_block_rounded(in, out, n0, shift, plan);
         }
@@ -324,6 +387,51 @@ void apply_reverb_reference(const wave_data* in, wave_data* out) {
   }
 }
 
+namespace {
+
+// Outputs [begin, end) of the effect on `count` samples, the rate positive.
+void add_echoes(const double* x, double* y, std::int32_t count, float spacing, const tap_plan& plan,
+                std::int64_t begin, std::int64_t end) {
+  // Three stretches: before the last tap's offset some taps fall before the
+  // start; then every tap has its fixed offset up to 2^24; past it the
+  // positions round as floats.
+  const std::int64_t last_offset = plan.offset[reverb_tap_count];
+  const std::int64_t exact_end = std::min<std::int64_t>(count, float_exact_limit);
+  const std::int64_t steady_begin = std::min(last_offset, exact_end);
+  add_echoes_at_start(x, y, begin, std::min(end, steady_begin), plan);
+  add_echoes_steady(x, y, std::max(begin, steady_begin), std::min(end, exact_end), plan);
+  const std::int64_t rounded_begin = std::max(begin, exact_end);
+  if (last_offset <= float_exact_limit && rounded_positions_exact(spacing)) {
+    add_echoes_rounded(x, y, rounded_begin, end, count, plan, spacing);
+  } else {
+    for (std::int64_t n = rounded_begin; n < end; ++n) {
+      y[n] = reverb_sample(x, count, static_cast<std::int32_t>(n), spacing);
+    }
+  }
+}
+
+}  // namespace
+
+void apply_reverb_stretch(const wave_data* in, wave_data* out, std::int64_t begin,
+                          std::int64_t end) {
+  const std::int32_t count = std::min(in->sample_count, out->sample_count);
+  begin = std::max<std::int64_t>(begin, 0);
+  end = std::min<std::int64_t>(end, count);
+  if (begin >= end) {
+    return;
+  }
+  const double* x = in->samples.get();
+  double* y = out->samples.get();
+  if (in->sample_rate <= 0) {
+    // No echo has a place in time without a positive rate: the direct sound alone.
+    std::copy(x + begin, x + end, y + begin);
+    return;
+  }
+  const float spacing = echo_spacing(in->sample_rate);
+  const tap_plan plan = plan_taps(x, count, spacing);
+  add_echoes(x, y, count, spacing, plan, begin, end);
+}
+
 void apply_reverb(const wave_data* in, wave_data* out) {
   const std::int32_t count = std::min(in->sample_count, out->sample_count);
   if (count <= 0) {
@@ -332,33 +440,12 @@ void apply_reverb(const wave_data* in, wave_data* out) {
   const double* x = in->samples.get();
   double* y = out->samples.get();
   if (in->sample_rate <= 0) {
-    // No echo has a place in time without a positive rate: the direct sound alone.
-    std::copy_n(x, count, y);
+    std::copy_n(x, count, y);  // the direct sound alone, as above
     return;
   }
   const float spacing = echo_spacing(in->sample_rate);
   const tap_plan plan = plan_taps(x, count, spacing);
-  const std::int64_t last_offset = plan.offset[reverb_tap_count];
-
-  // Three stretches: before the last tap's offset some taps fall before the
-  // start (the formula); then every tap has its fixed offset up to 2^24;
-  // past it the positions round as floats.
-  const std::int64_t exact_end = std::min<std::int64_t>(count, float_exact_limit);
-  const std::int64_t steady_begin = std::min(last_offset, exact_end);
-  const bool rounded_fast = last_offset <= float_exact_limit && rounded_positions_exact(spacing);
-  auto formula = [&](std::int64_t begin, std::int64_t end) {
-    for (std::int64_t n = begin; n < end; ++n) {
-      y[n] = reverb_sample(x, count, static_cast<std::int32_t>(n), spacing);
-    }
-  };
   split_work(count, [&](std::int64_t begin, std::int64_t end) {
-    add_echoes_at_start(x, y, begin, std::min(end, steady_begin), plan);
-    add_echoes_steady(x, y, std::max(begin, steady_begin), std::min(end, exact_end), plan);
-    const std::int64_t rounded_begin = std::max(begin, exact_end);
-    if (rounded_fast) {
-      add_echoes_rounded(x, y, rounded_begin, end, count, plan, spacing);
-    } else {
-      formula(rounded_begin, end);
-    }
+    add_echoes(x, y, count, spacing, plan, begin, end);
   });
 }

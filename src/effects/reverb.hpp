@@ -25,3 +25,8 @@ double reverb_sample(const double* in, std::int32_t count, std::int32_t n, float
 // The whole effect as that formula, sample by sample: the reference the fast
 // apply_reverb is checked against.
 void apply_reverb_reference(const wave_data* in, wave_data* out);
+
+// Outputs [begin, end) alone, exactly as apply_reverb computes them: for
+// tests that look at stretches of a record too long to process whole.
+void apply_reverb_stretch(const wave_data* in, wave_data* out, std::int64_t begin,
+                          std::int64_t end);

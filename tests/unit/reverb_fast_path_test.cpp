@@ -96,6 +96,37 @@ TEST(ReverbFastPath, MatchesTheFormulaWhereTheIndexIsNotExactAsAFloat) {
   }
 }
 
+// Further on float(n) steps by 4, 8, ... and neighbouring outputs share
+// their rounded positions. A record of 2^26 samples is held sparsely: only
+// the stretches checked, and the echoes they read, carry sound (calloc
+// leaves the rest unmapped), and only those stretches are computed.
+TEST(ReverbFastPath, MatchesTheFormulaInTheCoarserOctaves) {
+  constexpr std::int32_t octave = 1 << 25;
+  const std::int32_t count = 2 * octave + 20000;
+  const std::int32_t stretches[] = {octave - 3000, octave + octave / 2, 2 * octave - 3000,
+                                    count - 6000};
+  for (std::int32_t rate : {44100, 8010, 11025}) {
+    wave_data in = record(rate, count);
+    const float spacing = echo_spacing(rate);
+    const auto reach = static_cast<std::int32_t>(101 * spacing) + 100;
+    std::mt19937 random(16);
+    std::uniform_int_distribution<int> s16(-32768, 32767);
+    for (std::int32_t from : stretches) {
+      for (std::int32_t n = from - reach; n < std::min(count, from + 6100); ++n) {
+        in.samples[n] = s16(random) / 32768.0;
+      }
+    }
+    wave_data fast = same_shape(in);
+    for (std::int32_t from : stretches) {
+      apply_reverb_stretch(&in, &fast, from, from + 6000);
+      for (std::int32_t n = from; n < from + 6000; ++n) {
+        ASSERT_TRUE(same_bits(fast.samples[n], reverb_sample(in.samples.get(), count, n, spacing)))
+            << "rate " << rate << " sample " << n;
+      }
+    }
+  }
+}
+
 TEST(ReverbFastPath, TapsRoundedUpPastTheEndAddNothing) {
   // From 2^26 on floats are 8 apart: n = 2^26 + 5 rounds up to 2^26 + 8, and
   // with a spacing of 0.05 its first taps land on 2^26 + 7, past the last
