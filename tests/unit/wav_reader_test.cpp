@@ -154,6 +154,24 @@ TEST(WavReader, SkippedChunksDoNotLeakIntoTheSamples) {
   EXPECT_EQ(wave.samples[1], -100.0 / 32768);
 }
 
+TEST(WavReader, LongRecordsAreReadWholeAndInOrder) {
+  // Long enough for the second half to be read by a helper thread, from an
+  // offset that a skipped chunk and its pad byte have moved.
+  std::vector<std::int16_t> samples((1 << 18) + 3);
+  for (std::size_t n = 0; n < samples.size(); ++n) {
+    samples[n] = static_cast<std::int16_t>(n * 7919 % 65536 - 32768);
+  }
+  scratch_directory dir;
+  dir.write("tec.wav", riff_wave({format_chunk(1, 1, 8000, 16), chunk("LIST", bytes(9, 0x7F)),
+                                  chunk("data", s16_payload(samples))}));
+  wave_data wave;
+  read_wave(&wave, dir.file("tec.wav").c_str());
+  ASSERT_EQ(wave.sample_count, static_cast<std::int32_t>(samples.size()));
+  for (std::size_t n = 0; n < samples.size(); ++n) {
+    ASSERT_EQ(wave.samples[n], samples[n] / 32768.0) << n;
+  }
+}
+
 TEST(WavReader, WarnsOnceWhenTheDataSizeIsClamped) {
   scratch_directory dir;
   dir.write("tec.wav", with_data_size(canonical_wave(8000, three_samples), 0xFFFFFFFF));
