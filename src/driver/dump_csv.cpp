@@ -174,12 +174,15 @@ text_file open_text_file(const char* name) {
 // is emptied itself.
 void empty_text_file(text_file& file) {
   const int held = fileno(file.stream.get());
-  const int other = open(file.name.c_str(), O_WRONLY | O_NONBLOCK);
   struct stat held_status {};
+  if (fstat(held, &held_status) == 0 && !S_ISREG(held_status.st_mode)) {
+    return;  // a device or a pipe (say /dev/null) has nothing to empty
+  }
+  const int other = open(file.name.c_str(), O_WRONLY | O_NONBLOCK);
   struct stat other_status {};
-  const bool same_file =
-      other >= 0 && fstat(held, &held_status) == 0 && fstat(other, &other_status) == 0 &&
-      held_status.st_dev == other_status.st_dev && held_status.st_ino == other_status.st_ino;
+  const bool same_file = other >= 0 && fstat(other, &other_status) == 0 &&
+                         held_status.st_dev == other_status.st_dev &&
+                         held_status.st_ino == other_status.st_ino;
   const int emptied = same_file ? other : held;
   const bool failed = ftruncate(emptied, 0) != 0;
   const int error_number = errno;

@@ -86,6 +86,14 @@ TEST(DumpCsv, OverwritesALongerEarlierDump) {
   expect_same_text(as_text(dir.read("before.csv")), printf_dump(in));
 }
 
+TEST(DumpCsv, ADeviceIsWrittenWithoutBeingEmptied) {
+  // Someone who wants no dumps links them to /dev/null.
+  const wave_data in = random_record(8000, 20000, 17);
+  text_file before = create_text_file("/dev/null");
+  text_file after = create_text_file("/dev/null");
+  EXPECT_NO_THROW(dump_csv(before, after, &in, &in));
+}
+
 TEST(DumpCsv, EmptiesTheFileItHoldsEvenWhenItsNameNowLeadsElsewhere) {
   scratch_directory dir;
   dir.write("before.csv", bytes(5000, 'x'));
