@@ -14,6 +14,13 @@ same bytes written over existing files of the same size, as the program
 overwrites its own outputs (cat FILE > COPY, each of the three). Each key's
 runs alternate with floor runs on that key's outputs, and the ratio is of the
 two medians.
+
+Every timed run, of the program or of the floor, starts after a sync: a run
+of sixty minutes leaves over 3 GB for the kernel to write out, and the next
+run would otherwise be slowed by that writeback, whichever it is. The growth
+from the shortest to the longest length is printed for each key and for its
+floor, which on a machine whose disk cannot keep up grows faster than the
+length too.
 """
 
 import argparse
@@ -72,12 +79,14 @@ def bench_length(minutes, runs, directory):
         # Runs and floors alternate, so that both see the same machine.
         measured, floors = [], []
         for _ in range(runs):
+            os.sync()
             measured.append(timed_run([PROGRAM], directory, replies))
+            os.sync()
             floors.append(timed_run(["/bin/sh", "-c", floor_command()], directory)[0])
         median = statistics.median(t for t, _ in measured)
         floor = statistics.median(floors)
         peak = max(m for _, m in measured)
-        results[key] = median
+        results[key] = (median, floor)
         print("  %-3s  %8.3f  %7.3f  %7.2f  %8.1f  %12.2f" %
               (key, median, floor, median / floor, peak / 2**20, peak / samples))
     for name in OUTPUTS:
@@ -105,10 +114,12 @@ def main():
                 shutil.rmtree(directory)
     if len(by_length) > 1:
         shortest, longest = min(by_length), max(by_length)
-        print("\ngrowth from %d to %d minutes (x%d in length):" %
+        print("\ngrowth from %d to %d minutes (x%d in length), of each key and of its floor:" %
               (shortest, longest, longest // shortest))
         for key, _ in KEYS:
-            print("  %-3s  x%.2f" % (key, by_length[longest][key] / by_length[shortest][key]))
+            (run_long, floor_long), (run_short, floor_short) = (by_length[longest][key],
+                                                                by_length[shortest][key])
+            print("  %-3s  x%.2f  floor x%.2f" % (key, run_long / run_short, floor_long / floor_short))
 
 
 if __name__ == "__main__":
