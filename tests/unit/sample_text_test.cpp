@@ -42,7 +42,10 @@ TEST(SampleText, AgreesWithPrintfAtTheEdges) {
       -0.0000005,  // near-ties that are not exact
       0.9999995,
       0.99999949999999,
-      9.9999995,
+      9.9999995,  // one whole digit or two: both sides of 10
+      9.999999,
+      10.0,
+      -7.0000005,
       1e-7,
       -1e-7,
       std::numeric_limits<double>::denorm_min(),
