@@ -1,5 +1,8 @@
 #include "driver/run.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <string_view>
@@ -33,6 +36,21 @@ constexpr effect_choice effect_choices[] = {
     {"d", run_distortion},
     {"r", run_reverb},
     {"v", run_vibrato},
+};
+
+// A descriptor closed at the latest when it goes out of scope.
+struct held_descriptor {
+  int descriptor;
+  explicit held_descriptor(int opened) : descriptor(opened) {}
+  held_descriptor(const held_descriptor&) = delete;
+  held_descriptor& operator=(const held_descriptor&) = delete;
+  ~held_descriptor() { close_now(); }
+  void close_now() {
+    if (descriptor >= 0) {
+      close(descriptor);
+      descriptor = -1;
+    }
+  }
 };
 
 }  // namespace
@@ -77,5 +95,17 @@ void run_wave_effect(const console& io) {
   replacement_file pending(output_wave_name);
   run_side_by_side([&] { dump_csv(before, after, &input, &output); },
                    [&] { write_wave_contents(&output, pending); });
+
+  // The rename drops last run's "ex8_2.wav", and the kernel frees its blocks
+  // (waiting on the disk to discard them) when the last reference to it
+  // goes. Held open across the rename, it goes when a helper closes it,
+  // while this thread releases the sample arrays.
+  held_descriptor replaced(open(output_wave_name, O_RDONLY | O_NONBLOCK));
   commit_replacement(pending);
+  run_side_by_side(
+      [&] {
+        input.samples.reset();
+        output.samples.reset();
+      },
+      [&] { replaced.close_now(); });
 }
