@@ -26,9 +26,10 @@ void apply_distortion(const wave_data* in, wave_data* out, distortion_settings s
   const lanes2 gains = {gain, gain};
   const lanes2 levels = {level, level};
   const lanes2 ones = {1.0, 1.0};
-  // Two cores share it: the arithmetic is light, but the kernel's zeroing
-  // of each fresh output page on first touch is not.
+  // Two cores share it: the arithmetic is light, but the kernel's mapping
+  // of each fresh output page is not.
   split_work(count, [&](std::int64_t begin, std::int64_t end) {
+    prepare_samples(y + begin, end - begin);
     std::int64_t n = begin;
     for (; n + 2 <= end; n += 2) {
       lanes2 v;

@@ -446,6 +446,7 @@ void apply_reverb(const wave_data* in, wave_data* out) {
   const float spacing = echo_spacing(in->sample_rate);
   const tap_plan plan = plan_taps(x, count, spacing);
   split_work(count, [&](std::int64_t begin, std::int64_t end) {
+    prepare_samples(y + begin, end - begin);
     add_echoes(x, y, count, spacing, plan, begin, end);
   });
 }

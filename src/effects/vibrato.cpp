@@ -127,8 +127,10 @@ bool vibrato_setting_for(const wave_data* in, wave_data* out, vibrato_setting* v
 void apply_vibrato(const wave_data* in, wave_data* out) {
   vibrato_setting v{};
   if (vibrato_setting_for(in, out, &v)) {
-    split_work(v.count,
-               [&](std::int64_t begin, std::int64_t end) { vibrato_range(v, begin, end); });
+    split_work(v.count, [&](std::int64_t begin, std::int64_t end) {
+      prepare_samples(v.out + begin, end - begin);
+      vibrato_range(v, begin, end);
+    });
   }
 }
 

@@ -137,6 +137,7 @@ void read_samples(wave_input& input, double* samples, std::int32_t count) {
   for (std::int32_t start = 0; start < count; start += block) {
     const std::int32_t length = std::min(block, count - start);
     read_bytes(input, bytes.data(), 2 * static_cast<std::size_t>(length));
+    prepare_samples(samples + start, length);
     for (std::int32_t k = 0; k < length; ++k) {
       samples[start + k] = sample_from_s16(static_cast<std::int16_t>(load_le16(&bytes[2 * k])));
     }
@@ -167,6 +168,7 @@ void read_samples_at(const wave_input& input, std::uint64_t offset, double* samp
       }
       done += static_cast<std::size_t>(got);
     }
+    prepare_samples(samples + start, length);
     for (std::int32_t k = 0; k < length; ++k) {
       samples[start + k] = sample_from_s16(static_cast<std::int16_t>(load_le16(&bytes[2 * k])));
     }

@@ -172,6 +172,22 @@ TEST(WavReader, LongRecordsAreReadWholeAndInOrder) {
   }
 }
 
+TEST(WaveData, PreparingSamplesLeavesTheirValues) {
+  // Stretches that start and end inside pages, and whole pages, some of
+  // them already written.
+  const std::int32_t count = 3 * 4096 + 77;
+  sample_array samples = allocate_samples(count);
+  for (std::int32_t n = 0; n < count; n += 3) {
+    samples[n] = n + 0.5;
+  }
+  prepare_samples(samples.get() + 5, count - 5);
+  prepare_samples(samples.get(), 1);
+  prepare_samples(samples.get(), 0);
+  for (std::int32_t n = 0; n < count; ++n) {
+    ASSERT_EQ(samples[n], n % 3 == 0 ? n + 0.5 : 0.0) << n;
+  }
+}
+
 TEST(WavReader, WarnsOnceWhenTheDataSizeIsClamped) {
   scratch_directory dir;
   dir.write("tec.wav", with_data_size(canonical_wave(8000, three_samples), 0xFFFFFFFF));
