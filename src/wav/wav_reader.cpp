@@ -130,6 +130,14 @@ sample_format parse_format(const wave_input& input, const std::uint8_t* chunk, s
   return {static_cast<std::int32_t>(sample_rate), bits_per_sample};
 }
 
+// Turns `length` stored samples (little-endian 16-bit) into doubles.
+void convert_samples(const std::uint8_t* bytes, double* samples, std::int32_t length) {
+  prepare_samples(samples, length);
+  for (std::int32_t k = 0; k < length; ++k) {
+    samples[k] = sample_from_s16(static_cast<std::int16_t>(load_le16(bytes + 2 * k)));
+  }
+}
+
 // Converts `count` samples from the file, a block at a time, into `samples`.
 void read_samples(wave_input& input, double* samples, std::int32_t count) {
   constexpr std::int32_t block = 32768;
@@ -137,10 +145,7 @@ void read_samples(wave_input& input, double* samples, std::int32_t count) {
   for (std::int32_t start = 0; start < count; start += block) {
     const std::int32_t length = std::min(block, count - start);
     read_bytes(input, bytes.data(), 2 * static_cast<std::size_t>(length));
-    prepare_samples(samples + start, length);
-    for (std::int32_t k = 0; k < length; ++k) {
-      samples[start + k] = sample_from_s16(static_cast<std::int16_t>(load_le16(&bytes[2 * k])));
-    }
+    convert_samples(bytes.data(), samples + start, length);
   }
 }
 
@@ -168,10 +173,7 @@ void read_samples_at(const wave_input& input, std::uint64_t offset, double* samp
       }
       done += static_cast<std::size_t>(got);
     }
-    prepare_samples(samples + start, length);
-    for (std::int32_t k = 0; k < length; ++k) {
-      samples[start + k] = sample_from_s16(static_cast<std::int16_t>(load_le16(&bytes[2 * k])));
-    }
+    convert_samples(bytes.data(), samples + start, length);
   }
 }
 
