@@ -166,12 +166,12 @@ text_file open_text_file(const char* name) {
 // ext4 writes a file out in full when a descriptor it was emptied through
 // is closed (its guard for programs that rewrite a file in place): the
 // dump's close would not return before it had handed every page of the
-// dump to the disk, a third of a second for ten minutes of sound. So the
-// dump is emptied through a second descriptor of the same file, closed at
-// once while there is nothing to write out; the dump's own close later
-// leaves its pages to the kernel's usual writeback. Should the name no
-// longer lead to the file held open (or not without waiting), the held one
-// is emptied itself.
+// dump to the disk (a sixth of a second for ten minutes of sound, and the
+// writes queued behind it slow what follows). So the dump is emptied
+// through a second descriptor of the same file, closed at once while there
+// is nothing to write out; the dump's own close later leaves its pages to
+// the kernel's usual writeback. Should the name no longer lead to the file
+// held open (or not without waiting), the held one is emptied itself.
 void empty_text_file(text_file& file) {
   const int held = fileno(file.stream.get());
   struct stat held_status {};
