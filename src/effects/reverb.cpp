@@ -88,6 +88,21 @@ __attribute__((always_inline)) inline bool sums_settled(const lanes4* sum, int v
   return (all[0] & all[1] & all[2] & all[3]) != 0;
 }
 
+// Every sum starts from the direct sound, in[n] for output n; the sums of
+// `vectors` vectors, four outputs each, from `direct` on.
+__attribute__((always_inline)) inline void start_sums(lanes4* sum, int vectors,
+                                                      const double* direct) {
+  for (int v = 0; v < vectors; ++v) {
+    LOAD4(sum[v], direct + 4 * v);
+  }
+}
+
+__attribute__((always_inline)) inline void store_sums(double* out, const lanes4* sum, int vectors) {
+  for (int v = 0; v < vectors; ++v) {
+    STORE4(out + 4 * v, sum[v]);
+  }
+}
+
 // Whether the block may stop after tap i (checked every fourth tap).
 #define SETTLED_AFTER(i, sum, plan, vectors)    \
   ((i) % 4 == 0 && (i) >= first_settle_check && \
@@ -99,9 +114,7 @@ __attribute__((always_inline)) inline void echo_block_steady(const double* __res
                                                              std::int64_t n0,
                                                              const tap_plan& plan) {
   lanes4 sum[block_size / 4];
-  for (int v = 0; v < block_size / 4; ++v) {
-    LOAD4(sum[v], in + n0 + 4 * v);
-  }
+  start_sums(sum, block_size / 4, in + n0);
   for (int i = 1; i <= reverb_tap_count; ++i) {
     const double* tap = in + n0 - plan.offset[i];
     const double gain = plan.gain[i];
@@ -114,9 +127,7 @@ __attribute__((always_inline)) inline void echo_block_steady(const double* __res
       break;
     }
   }
-  for (int v = 0; v < block_size / 4; ++v) {
-    STORE4(out + n0 + 4 * v, sum[v]);
-  }
+  store_sums(out + n0, sum, block_size / 4);
 }
 
 // Past 2^24 the index n rounds to r = float(n), a multiple of 2 up to 2^25,
@@ -132,9 +143,7 @@ __attribute__((always_inline)) inline void echo_block_rounded(const double* __re
                                                               const std::int64_t* shift,
                                                               const tap_plan& plan) {
   lanes4 sum[block_size / 4];
-  for (int v = 0; v < block_size / 4; ++v) {
-    LOAD4(sum[v], in + n0 + 4 * v);
-  }
+  start_sums(sum, block_size / 4, in + n0);
   for (int i = 1; i <= reverb_tap_count; ++i) {
     const double* tap = in + n0 - plan.offset[i];
     const double gain = plan.gain[i];
@@ -147,9 +156,7 @@ __attribute__((always_inline)) inline void echo_block_rounded(const double* __re
       break;
     }
   }
-  for (int v = 0; v < block_size / 4; ++v) {
-    STORE4(out + n0 + 4 * v, sum[v]);
-  }
+  store_sums(out + n0, sum, block_size / 4);
 }
 
 // From 2^25 on every r is shared by at least three neighbouring outputs, so
@@ -171,8 +178,8 @@ __attribute__((always_inline)) inline void echo_part_coarse(const double* __rest
     low[v] = s[0];
     high[v] = s[3];
     takes_high[v] = mask4{s[0], s[1], s[2], s[3]} == s[3];
-    LOAD4(sum[v], in + n0 + first + 4 * v);
   }
+  start_sums(sum, coarse_vectors, in + n0 + first);
   for (int i = 1; i <= reverb_tap_count; ++i) {
     const double* tap = in + n0 - plan.offset[i];
     const double gain = plan.gain[i];
@@ -187,9 +194,7 @@ __attribute__((always_inline)) inline void echo_part_coarse(const double* __rest
       break;
     }
   }
-  for (int v = 0; v < coarse_vectors; ++v) {
-    STORE4(out + n0 + first + 4 * v, sum[v]);
-  }
+  store_sums(out + n0 + first, sum, coarse_vectors);
 }
 
 // Calls full(n0) for every whole block of [begin, end) and part(n0, length)
