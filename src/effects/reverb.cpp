@@ -88,46 +88,52 @@ __attribute__((always_inline)) inline bool sums_settled(const lanes4* sum, int v
   return (all[0] & all[1] & all[2] & all[3]) != 0;
 }
 
-// Every sum starts from the direct sound, in[n] for output n; the sums of
-// `vectors` vectors, four outputs each, from `direct` on.
-__attribute__((always_inline)) inline void start_sums(lanes4* sum, int vectors,
-                                                      const double* direct) {
-  for (int v = 0; v < vectors; ++v) {
-    LOAD4(sum[v], direct + 4 * v);
-  }
-}
-
-__attribute__((always_inline)) inline void store_sums(double* out, const lanes4* sum, int vectors) {
-  for (int v = 0; v < vectors; ++v) {
-    STORE4(out + 4 * v, sum[v]);
-  }
-}
-
 // Whether the block may stop after tap i (checked every fourth tap).
 #define SETTLED_AFTER(i, sum, plan, vectors)    \
   ((i) % 4 == 0 && (i) >= first_settle_check && \
    sums_settled((sum), (vectors), (plan).settle[(i) + 1]))
+
+// The sums of `vectors` vectors of four outputs, from output `first` on:
+// each starts from the direct sound, then adds the taps in increasing i,
+// each partial sum a double, until no later tap can move any of them.
+// read_tap(tap, v, read) gives vector v's four readings of tap i, where
+// tap = in + first − offset[i] (the window the outputs read at positions n).
+template <int vectors, class ReadTap>
+__attribute__((always_inline)) inline void sum_echoes(const double* __restrict in,
+                                                      double* __restrict out, std::int64_t first,
+                                                      const tap_plan& plan, ReadTap read_tap) {
+  lanes4 sum[vectors];
+  for (int v = 0; v < vectors; ++v) {
+    LOAD4(sum[v], in + first + 4 * v);
+  }
+  for (int i = 1; i <= reverb_tap_count; ++i) {
+    const double* tap = in + first - plan.offset[i];
+    const double gain = plan.gain[i];
+    for (int v = 0; v < vectors; ++v) {
+      lanes4 read;
+      read_tap(tap, v, read);
+      sum[v] += gain * read;
+    }
+    if (SETTLED_AFTER(i, sum, plan, vectors)) {
+      break;
+    }
+  }
+  for (int v = 0; v < vectors; ++v) {
+    STORE4(out + first + 4 * v, sum[v]);
+  }
+}
+
+constexpr int block_vectors = block_size / 4;
 
 // 32 outputs from n0 on, below 2^24 and past the last offset: positions n.
 __attribute__((always_inline)) inline void echo_block_steady(const double* __restrict in,
                                                              double* __restrict out,
                                                              std::int64_t n0,
                                                              const tap_plan& plan) {
-  lanes4 sum[block_size / 4];
-  start_sums(sum, block_size / 4, in + n0);
-  for (int i = 1; i <= reverb_tap_count; ++i) {
-    const double* tap = in + n0 - plan.offset[i];
-    const double gain = plan.gain[i];
-    for (int v = 0; v < block_size / 4; ++v) {
-      lanes4 read;
-      LOAD4(read, tap + 4 * v);
-      sum[v] += gain * read;
-    }
-    if (SETTLED_AFTER(i, sum, plan, block_size / 4)) {
-      break;
-    }
-  }
-  store_sums(out + n0, sum, block_size / 4);
+  sum_echoes<block_vectors>(
+      in, out, n0, plan, [](const double* tap, int v, lanes4& read) __attribute__((always_inline)) {
+        LOAD4(read, tap + 4 * v);
+      });
 }
 
 // Past 2^24 the index n rounds to r = float(n), a multiple of 2 up to 2^25,
@@ -142,21 +148,12 @@ __attribute__((always_inline)) inline void echo_block_rounded(const double* __re
                                                               std::int64_t n0,
                                                               const std::int64_t* shift,
                                                               const tap_plan& plan) {
-  lanes4 sum[block_size / 4];
-  start_sums(sum, block_size / 4, in + n0);
-  for (int i = 1; i <= reverb_tap_count; ++i) {
-    const double* tap = in + n0 - plan.offset[i];
-    const double gain = plan.gain[i];
-    for (int v = 0; v < block_size / 4; ++v) {
-      const std::int64_t* s = shift + 4 * v;
-      const lanes4 read = {tap[s[0]], tap[s[1]], tap[s[2]], tap[s[3]]};
-      sum[v] += gain * read;
-    }
-    if (SETTLED_AFTER(i, sum, plan, block_size / 4)) {
-      break;
-    }
-  }
-  store_sums(out + n0, sum, block_size / 4);
+  sum_echoes<block_vectors>(
+      in, out, n0,
+      plan, [shift](const double* tap, int v, lanes4& read) __attribute__((always_inline)) {
+        const std::int64_t* s = shift + 4 * v;
+        read = lanes4{tap[s[0]], tap[s[1]], tap[s[2]], tap[s[3]]};
+      });
 }
 
 // From 2^25 on every r is shared by at least three neighbouring outputs, so
@@ -169,32 +166,24 @@ __attribute__((always_inline)) inline void echo_part_coarse(const double* __rest
                                                             double* __restrict out, std::int64_t n0,
                                                             int first, const std::int64_t* shift,
                                                             const tap_plan& plan) {
-  std::int64_t low[coarse_vectors];
+  std::int64_t low[coarse_vectors];  // relative to output n0 + first
   std::int64_t high[coarse_vectors];
   mask4 takes_high[coarse_vectors];
-  lanes4 sum[coarse_vectors];
   for (int v = 0; v < coarse_vectors; ++v) {
     const std::int64_t* s = shift + first + 4 * v;
-    low[v] = s[0];
-    high[v] = s[3];
+    low[v] = s[0] - first;
+    high[v] = s[3] - first;
     takes_high[v] = mask4{s[0], s[1], s[2], s[3]} == s[3];
   }
-  start_sums(sum, coarse_vectors, in + n0 + first);
-  for (int i = 1; i <= reverb_tap_count; ++i) {
-    const double* tap = in + n0 - plan.offset[i];
-    const double gain = plan.gain[i];
-    for (int v = 0; v < coarse_vectors; ++v) {
-      const double a = tap[low[v]];
-      const double c = tap[high[v]];
-      const lanes4 read_low = {a, a, a, a};
-      const lanes4 read_high = {c, c, c, c};
-      sum[v] += gain * (takes_high[v] ? read_high : read_low);
-    }
-    if (SETTLED_AFTER(i, sum, plan, coarse_vectors)) {
-      break;
-    }
-  }
-  store_sums(out + n0 + first, sum, coarse_vectors);
+  sum_echoes<coarse_vectors>(
+      in, out, n0 + first,
+      plan, [&](const double* tap, int v, lanes4& read) __attribute__((always_inline)) {
+        const double a = tap[low[v]];
+        const double c = tap[high[v]];
+        const lanes4 read_low = {a, a, a, a};
+        const lanes4 read_high = {c, c, c, c};
+        read = takes_high[v] ? read_high : read_low;
+      });
 }
 
 // Calls full(n0) for every whole block of [begin, end) and part(n0, length)
