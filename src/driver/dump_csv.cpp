@@ -12,8 +12,8 @@
 #include <thread>
 
 #include "driver/sample_text.hpp"
-#include "driver/side_by_side.hpp"
 #include "wav/io_error.hpp"
+#include "wav/side_by_side.hpp"
 
 namespace {
 

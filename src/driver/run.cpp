@@ -8,10 +8,10 @@
 #include <string_view>
 
 #include "driver/dump_csv.hpp"
-#include "driver/side_by_side.hpp"
 #include "effects/effects.hpp"
 #include "wav/io_error.hpp"
 #include "wav/replace_file.hpp"
+#include "wav/side_by_side.hpp"
 
 namespace {
 

@@ -16,14 +16,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <exception>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "wav/io_error.hpp"
 #include "wav/little_endian.hpp"
 #include "wav/sample_scale.hpp"
+#include "wav/side_by_side.hpp"
 #include "wav/wave_data.hpp"
 
 namespace {
@@ -183,40 +181,14 @@ void read_samples_at(const wave_input& input, std::uint64_t offset, double* samp
 // before one of the second.
 void read_all_samples(wave_input& input, double* samples, std::int32_t count) {
   constexpr std::int32_t worth_a_thread = 1 << 18;
-  const std::int32_t half = count / 2;
-  const std::uint64_t second_offset = input.offset + 2 * std::uint64_t(half);
-  std::thread helper;
-  std::exception_ptr second_failure;
-  if (count >= worth_a_thread && std::thread::hardware_concurrency() > 1) {
-    try {
-      helper = std::thread([&] {
-        try {
-          read_samples_at(input, second_offset, samples + half, count - half);
-        } catch (...) {
-          second_failure = std::current_exception();
-        }
-      });
-    } catch (const std::system_error&) {
-      // no helper: the whole stretch on this thread
-    }
-  }
-  if (!helper.joinable()) {
+  if (count < worth_a_thread) {
     read_samples(input, samples, count);
     return;
   }
-  std::exception_ptr first_failure;
-  try {
-    read_samples(input, samples, half);
-  } catch (...) {
-    first_failure = std::current_exception();
-  }
-  helper.join();
-  if (first_failure) {
-    std::rethrow_exception(first_failure);
-  }
-  if (second_failure) {
-    std::rethrow_exception(second_failure);
-  }
+  const std::int32_t half = count / 2;
+  const std::uint64_t second_offset = input.offset + 2 * std::uint64_t(half);
+  run_side_by_side([&] { read_samples(input, samples, half); },
+                   [&] { read_samples_at(input, second_offset, samples + half, count - half); });
   input.offset += 2 * std::uint64_t(count - half);
 }
 

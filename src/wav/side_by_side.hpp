@@ -1,8 +1,9 @@
 #pragma once
 
-// Two jobs of a run at once: most of a run is waiting on the kernel (files
-// being emptied, copied into the page cache, flushed), which a second core
-// can do while the first formats text.
+// Two jobs at once, for the reader and the driver alike: much of a run is
+// the kernel's work (pages mapped for samples, files emptied, text copied
+// into the page cache), which a second core can do while the first reads
+// or formats.
 
 #include <exception>
 #include <system_error>
