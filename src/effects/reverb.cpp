@@ -256,8 +256,9 @@ void add_echoes_rounded(const double* __restrict in, double* __restrict out, std
           coarse &= shift[j] == s[0] || shift[j] == s[3];
         }
         if (coarse) {
-          echo_part_coarse(in, out, n0, 0, shift, plan);
-          echo_part_coarse(in, out, n0, 16, shift, plan);
+          for (int first = 0; first < block_size; first += 4 * coarse_vectors) {
+            echo_part_coarse(in, out, n0, first, shift, plan);
+          }
         } else {
           echo_block_rounded(in, out, n0, shift, plan);
         }
