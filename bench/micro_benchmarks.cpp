@@ -137,7 +137,7 @@ void BM_WriteAndReadWave(benchmark::State& state) {
   for (auto _ : state) {
     write_wave(&in, path.c_str());
     wave_data back;
-    read_wave(&back, path.c_str());
+    read_wave(&back, path.c_str(), stderr);
     benchmark::DoNotOptimize(back.samples[0]);
   }
   std::filesystem::remove(path);

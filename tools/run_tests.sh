@@ -1,18 +1,25 @@
 #!/usr/bin/env bash
-# Builds wave_effect and runs every test: the optimised build, then the
-# whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer
-# (clang), then the WAV reader's fuzzer for a bounded time (FUZZ_SECONDS,
-# 60 by default). Used as it is by CI.
+# Builds wave_effect and runs every test: the optimised build; the whole
+# suite again under AddressSanitizer and UndefinedBehaviorSanitizer (clang),
+# then the WAV reader's fuzzer for a bounded time (FUZZ_SECONDS, 60 by
+# default); the standard-C++ build with no compiler extensions; and, where
+# their tools are installed, the Windows build under Wine and the aarch64
+# build under qemu-user (a line says which is skipped, and why). Used as it
+# is by CI, which installs those tools first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 fuzz_seconds=${FUZZ_SECONDS:-60}
 
-for preset in release sanitize; do
+run_suite() {
+  local preset=$1
   cmake --preset "$preset"
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
-done
+}
+
+run_suite release
+run_suite sanitize
 
 # Fuzzing: a scratch copy of the seed corpus grows; the repository's stays
 # as it is. Any crash, leak or sanitizer report fails the run, and its input
@@ -29,3 +36,34 @@ if ! build/sanitize/tests/read_wave_fuzzer -max_total_time="$fuzz_seconds" -max_
 fi
 tail -n 1 "$work/log"
 echo "read_wave_fuzzer: 1 passed, 0 failed"
+
+run_suite portable
+
+missing() {
+  local tool
+  for tool in "$@"; do
+    if ! command -v "$tool" >/dev/null 2>&1 && [ ! -x "$tool" ]; then
+      echo "$tool"
+      return
+    fi
+  done
+}
+
+gone=$(missing x86_64-w64-mingw32-g++-posix /usr/lib/wine/wine64)
+if [ -n "$gone" ]; then
+  echo "windows suite skipped: $gone is not installed (Debian's g++-mingw-w64-x86-64 and wine64)"
+else
+  # Wine keeps its prefix (its C: drive and registry) in the build, and
+  # makes it on its first start: once, before the tests start it in parallel.
+  mkdir -p build/windows
+  WINEDEBUG=-all WINEPREFIX="$PWD/build/windows/wine" /usr/lib/wine/wine64 wineboot --init \
+    >/dev/null 2>&1 || true
+  run_suite windows
+fi
+
+gone=$(missing aarch64-linux-gnu-g++ qemu-aarch64)
+if [ -n "$gone" ]; then
+  echo "aarch64 suite skipped: $gone is not installed (Debian's g++-aarch64-linux-gnu and qemu-user)"
+else
+  run_suite aarch64
+fi

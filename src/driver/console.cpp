@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "wav/io_error.hpp"
+#include "core/io_error.hpp"
 
 namespace {
 

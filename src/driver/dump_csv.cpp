@@ -1,19 +1,13 @@
 #include "driver/dump_csv.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <cstring>
 #include <limits>
-#include <thread>
+#include <memory>
 
+#include "core/io_error.hpp"
+#include "core/two_cores.hpp"
 #include "driver/sample_text.hpp"
-#include "wav/io_error.hpp"
-#include "wav/side_by_side.hpp"
 
 namespace {
 
@@ -27,7 +21,8 @@ char* write_lines(char* p, const double* samples, std::int32_t count) {
       p = end;
     } else {
       p += format_sample(samples[n], p);
-      *p++ = '\n';
+      std::memcpy(p, platform::text_line_end.data(), platform::text_line_end.size());
+      p += platform::text_line_end.size();
     }
   }
   return p;
@@ -35,50 +30,48 @@ char* write_lines(char* p, const double* samples, std::int32_t count) {
 
 constexpr std::int32_t block_samples = 16384;
 
-// A block's text, at most max_sample_text + 1 bytes a line. The buffer is
-// sized for the longest texts, but only the part a block uses is touched.
+// A block's text. The buffer is sized for the longest lines, but only the
+// part a block uses is touched.
 std::unique_ptr<char[]> block_buffer() {
-  return std::unique_ptr<char[]>(new char[block_samples * (max_sample_text + 1)]);
+  return std::unique_ptr<char[]>(new char[block_samples * max_sample_line]);
 }
 
-// Closes a dump; buffered bytes and delayed errors surface at the flush and
-// the close.
-void close_dump(text_file& file) {
-  const bool failed = std::fflush(file.stream.get()) != 0 || std::ferror(file.stream.get()) != 0;
-  const int error_number = errno;
-  const bool close_failed = std::fclose(file.stream.release()) != 0;
-  if (failed || close_failed) {
-    throw io_error(file.name, "cannot write: " + system_reason(failed ? error_number : errno));
-  }
+[[noreturn]] void fail_to_write(const text_file& file) {
+  throw io_error(file.name, "cannot write: " + platform::failure_reason());
 }
 
-// One dump, block after block through the stream: for a file that cannot
-// be written at an offset, and where there is only one core.
-void write_dump_in_order(text_file& file, const double* samples, std::int32_t count) {
+// One dump, block after block: for a device or a pipe, which cannot be
+// written at an offset, and where there is only one core.
+void write_dump_in_order(const text_file& file, const double* samples, std::int32_t count,
+                         bool placeable) {
   const std::unique_ptr<char[]> buffer = block_buffer();
+  std::uint64_t offset = 0;
   for (std::int32_t start = 0; start < count; start += block_samples) {
     const std::int32_t length = std::min(block_samples, count - start);
     const char* end = write_lines(buffer.get(), samples + start, length);
     const auto size = static_cast<std::size_t>(end - buffer.get());
-    if (std::fwrite(buffer.get(), 1, size, file.stream.get()) != size) {
-      throw io_error(file.name, "cannot write: " + system_reason(errno));
+    const bool written = placeable ? platform::write_at(file.file, buffer.get(), size, offset)
+                                   : platform::write_next(file.file, buffer.get(), size);
+    if (!written) {
+      fail_to_write(file);
     }
+    offset += size;
   }
 }
 
 // One dump on two cores. The blocks are formatted by the two threads in
-// turn and each is written in place (pwrite) at the offset where the block
-// before it ends: a block waits only for the length of the one before, never
-// for its formatting to be written. The file ends up byte for byte as the
-// in-order loop writes it.
+// turn and each is written in place at the offset where the block before it
+// ends: a block waits only for the length of the one before, never for its
+// text to be written. The file ends up byte for byte as the in-order loop
+// writes it.
 struct shared_dump {
-  int descriptor;
+  platform::file file;
   const double* samples;
   std::int32_t count;
   std::atomic<std::int64_t> placed_blocks{0};  // blocks whose offset is known
-  std::int64_t next_offset = 0;                // where the next block goes
+  std::uint64_t next_offset = 0;               // where the next block goes
   std::atomic<bool> failed{false};
-  int error_number = 0;  // set by the thread that sets `failed`
+  std::string reason{};  // set by the thread that sets `failed`
 };
 
 constexpr std::int64_t all_placed = std::numeric_limits<std::int64_t>::max();
@@ -101,47 +94,42 @@ void write_every_other_block(shared_dump& dump, std::int32_t first) {
     if (dump.placed_blocks.load() == all_placed) {
       return;  // the other thread failed
     }
-    const std::int64_t offset = dump.next_offset;
-    dump.next_offset += static_cast<std::int64_t>(size);
+    const std::uint64_t offset = dump.next_offset;
+    dump.next_offset += size;
     dump.placed_blocks.store(k + 1);
     dump.placed_blocks.notify_all();
 
-    for (std::size_t done = 0; done < size;) {
-      const ssize_t written = pwrite(dump.descriptor, buffer.get() + done, size - done,
-                                     static_cast<off_t>(offset) + static_cast<off_t>(done));
-      if (written <= 0) {
-        if (written < 0 && errno == EINTR) {
-          continue;
-        }
-        if (!dump.failed.exchange(true)) {
-          dump.error_number = written < 0 ? errno : EIO;
-        }
-        dump.placed_blocks.store(all_placed);
-        dump.placed_blocks.notify_all();
-        return;
+    if (!platform::write_at(dump.file, buffer.get(), size, offset)) {
+      if (!dump.failed.exchange(true)) {
+        dump.reason = platform::failure_reason();
       }
-      done += static_cast<std::size_t>(written);
+      dump.placed_blocks.store(all_placed);
+      dump.placed_blocks.notify_all();
+      return;
     }
   }
 }
 
 void write_dump(text_file& file, const double* samples, std::int32_t count) {
-  const int descriptor = fileno(file.stream.get());
-  const bool placeable = lseek(descriptor, 0, SEEK_CUR) == 0;
-  if (!placeable || std::thread::hardware_concurrency() < 2) {
-    write_dump_in_order(file, samples, count);
-  } else {
-    shared_dump dump{descriptor, samples, count};
-    run_side_by_side([&] { write_every_other_block(dump, 0); },
-                     [&] { write_every_other_block(dump, 1); });
-    if (dump.failed.load()) {
-      throw io_error(file.name, "cannot write: " + system_reason(dump.error_number));
-    }
+  platform::file_facts facts{};
+  const bool placeable = platform::describe(file.file, &facts) && facts.regular;
+  // The two threads wait on each other's blocks: without a second one,
+  // the blocks go in order.
+  shared_dump dump{file.file, samples, count};
+  if (!placeable || !run_together([&] { write_every_other_block(dump, 0); },
+                                  [&] { write_every_other_block(dump, 1); })) {
+    write_dump_in_order(file, samples, count, placeable);
+  } else if (dump.failed.load()) {
+    throw io_error(file.name, "cannot write: " + dump.reason);
   }
-  close_dump(file);
+  if (!platform::close_file(file.file)) {
+    fail_to_write(file);
+  }
 }
 
 }  // namespace
+
+text_file::~text_file() { platform::close_file(file); }
 
 text_file create_text_file(const char* name) {
   text_file file = open_text_file(name);
@@ -150,47 +138,16 @@ text_file create_text_file(const char* name) {
 }
 
 text_file open_text_file(const char* name) {
-  const int descriptor = open(name, O_WRONLY | O_CREAT, 0666);
-  if (descriptor < 0) {
-    throw io_error(name, "cannot create: " + system_reason(errno));
-  }
-  text_file file{std::unique_ptr<std::FILE, stream_closer>(fdopen(descriptor, "w")), name};
-  if (!file.stream) {
-    const int error_number = errno;
-    close(descriptor);
-    throw io_error(name, "cannot create: " + system_reason(error_number));
+  text_file file{platform::open_for_writing(name), name};
+  if (!file.file.is_open()) {
+    throw io_error(name, "cannot create: " + platform::failure_reason());
   }
   return file;
 }
 
-// ext4 writes a file out in full when a descriptor it was emptied through
-// is closed (its guard for programs that rewrite a file in place): the
-// dump's close would not return before it had handed every page of the
-// dump to the disk (a sixth of a second for ten minutes of sound, and the
-// writes queued behind it slow what follows). So the dump is emptied
-// through a second descriptor of the same file, closed at once while there
-// is nothing to write out; the dump's own close later leaves its pages to
-// the kernel's usual writeback. Should the name no longer lead to the file
-// held open (or not without waiting), the held one is emptied itself.
 void empty_text_file(text_file& file) {
-  const int held = fileno(file.stream.get());
-  struct stat held_status {};
-  if (fstat(held, &held_status) == 0 && !S_ISREG(held_status.st_mode)) {
-    return;  // a device or a pipe (say /dev/null) has nothing to empty
-  }
-  const int other = open(file.name.c_str(), O_WRONLY | O_NONBLOCK);
-  struct stat other_status {};
-  const bool same_file = other >= 0 && fstat(other, &other_status) == 0 &&
-                         held_status.st_dev == other_status.st_dev &&
-                         held_status.st_ino == other_status.st_ino;
-  const int emptied = same_file ? other : held;
-  const bool failed = ftruncate(emptied, 0) != 0;
-  const int error_number = errno;
-  if (other >= 0) {
-    close(other);
-  }
-  if (failed) {
-    throw io_error(file.name, "cannot empty: " + system_reason(error_number));
+  if (!platform::empty_file(file.file, file.name.c_str())) {
+    throw io_error(file.name, "cannot empty: " + platform::failure_reason());
   }
 }
 

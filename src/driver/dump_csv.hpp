@@ -1,19 +1,22 @@
 #pragma once
 
-#include <cstdio>
-#include <memory>
 #include <string>
+#include <utility>
 
+#include "platform/files.hpp"
 #include "wav/wave_data.hpp"
 
-struct stream_closer {
-  void operator()(std::FILE* stream) const { std::fclose(stream); }
-};
-
-// A text dump, open for writing, with its name for messages.
+// A text dump, open for writing, with its name for messages; closed at the
+// latest when it goes.
 struct text_file {
-  std::unique_ptr<std::FILE, stream_closer> stream;
+  platform::file file;
   std::string name;
+
+  text_file(platform::file opened, std::string file_name)
+      : file(opened), name(std::move(file_name)) {}
+  text_file(text_file&& other) noexcept : file(std::exchange(other.file, {})), name(other.name) {}
+  text_file& operator=(text_file&&) = delete;
+  ~text_file();
 };
 
 // Creates (or truncates) the text file `name`. Throws io_error.
@@ -26,8 +29,8 @@ text_file open_text_file(const char* name);
 void empty_text_file(text_file& file);
 
 // Writes the input samples to `before` and the output samples to `after`,
-// one "%f" value and "\n" per line, line n holding sample n, no header, and
-// closes both, checking that every byte reached its file. Where there is a
-// second core, each file's blocks are formatted and written by two threads
-// in turn. Throws io_error naming the first file that failed.
+// one "%f" value per line (with the platform's text line end), line n holding sample n, no header,
+// and closes both, checking that every byte reached its file. Where there is a second core, each
+// file's blocks are formatted and written by two threads in turn. Throws io_error naming the first
+// file that failed.
 void dump_csv(text_file& before, text_file& after, const wave_data* in, const wave_data* out);

@@ -1,17 +1,15 @@
 // wave_effect: applies one sound effect to "tec.wav" in the working
 // directory and writes "ex8_2.wav", "wave-before.csv" and "wave-after.csv".
 
-#include <csignal>
 #include <cstdio>
 #include <new>
 
+#include "core/io_error.hpp"
 #include "driver/run.hpp"
-#include "wav/io_error.hpp"
+#include "platform/files.hpp"
 
 int main() {
-  // A file-size limit then shows as a failed write, reported like any other,
-  // instead of killing the program halfway through a file.
-  std::signal(SIGXFSZ, SIG_IGN);
+  platform::prepare_process();
   try {
     run_wave_effect({stdin, stdout});
     return 0;

@@ -1,19 +1,23 @@
 #include "driver/run.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <string_view>
 
+#include "core/io_error.hpp"
+#include "core/two_cores.hpp"
 #include "driver/dump_csv.hpp"
 #include "effects/effects.hpp"
-#include "wav/io_error.hpp"
+#include "platform/files.hpp"
 #include "wav/replace_file.hpp"
-#include "wav/side_by_side.hpp"
 
 namespace {
+
+// The program's files, all in the working directory.
+constexpr const char* input_wave_name = "tec.wav";
+constexpr const char* output_wave_name = "ex8_2.wav";
+constexpr const char* before_dump_name = "wave-before.csv";
+constexpr const char* after_dump_name = "wave-after.csv";
 
 void run_distortion(const wave_data* in, wave_data* out, const console& io) {
   distortion_settings settings{};
@@ -38,43 +42,31 @@ constexpr effect_choice effect_choices[] = {
     {"v", run_vibrato},
 };
 
-// A descriptor closed at the latest when it goes out of scope.
-struct held_descriptor {
-  int descriptor;
-  explicit held_descriptor(int opened) : descriptor(opened) {}
-  held_descriptor(const held_descriptor&) = delete;
-  held_descriptor& operator=(const held_descriptor&) = delete;
-  ~held_descriptor() { close_now(); }
-  void close_now() {
-    if (descriptor >= 0) {
-      close(descriptor);
-      descriptor = -1;
-    }
-  }
-};
-
-}  // namespace
-
-void run_wave_effect(const console& io) {
-  text_file before = open_text_file("wave-before.csv");
-  text_file after = open_text_file("wave-after.csv");
-
-  // Emptying last run's dumps (the kernel frees their pages) takes about as
-  // long as reading the input: the two go side by side, and both are done
-  // before anything else happens.
+// Reads the input while last run's dumps are emptied (the system frees
+// their pages meanwhile); both are done before anything else happens.
+wave_data read_input(text_file& before, text_file& after) {
   wave_data input;
-  run_side_by_side([&] { read_wave(&input); },
+  run_side_by_side([&] { read_wave(&input, input_wave_name, stderr); },
                    [&] {
                      empty_text_file(before);
                      empty_text_file(after);
                    });
+  return input;
+}
 
+// A silent sound of the input's shape.
+wave_data silent_copy_of(const wave_data& input) {
   wave_data output;
   output.sample_rate = input.sample_rate;
   output.bits_per_sample = input.bits_per_sample;
   output.sample_count = input.sample_count;
   output.samples = allocate_samples(input.sample_count);
+  return output;
+}
 
+// Prints the sample count, asks for the key and applies its effect; a key
+// that matches none leaves the output silent.
+void ask_and_apply(const console& io, const wave_data& input, wave_data& output) {
   std::fprintf(io.out, "%d\n", input.sample_count);
   const std::string key = ask_effect_key(io);
   for (const effect_choice& choice : effect_choices) {
@@ -83,29 +75,44 @@ void run_wave_effect(const console& io) {
       break;
     }
   }
-
   // The dialogue is over: anything it could not show is a failure too.
   if (std::fflush(io.out) != 0 || std::ferror(io.out) != 0) {
     throw io_error("standard output", "cannot write: " + system_reason(errno));
   }
+}
 
-  // The new sound is written under its temporary name while the dumps are
-  // written; it takes the place of "ex8_2.wav" only once both dumps are
-  // complete, so a failed dump still leaves the earlier file untouched.
+// Dumps both sounds while the new one is written under its temporary name;
+// it takes the place of "ex8_2.wav" only once both dumps are complete, so a
+// failed dump still leaves the earlier file untouched. Last, the sample
+// arrays are released while the earlier file, held open across the rename
+// where the system gains by it, is let go.
+void dump_and_write(text_file& before, text_file& after, wave_data& input, wave_data& output) {
   replacement_file pending(output_wave_name);
   run_side_by_side([&] { dump_csv(before, after, &input, &output); },
                    [&] { write_wave_contents(&output, pending); });
 
-  // The rename drops last run's "ex8_2.wav", and the kernel frees its blocks
-  // (waiting on the disk to discard them) when the last reference to it
-  // goes. Held open across the rename, it goes when a helper closes it,
-  // while this thread releases the sample arrays.
-  held_descriptor replaced(open(output_wave_name, O_RDONLY | O_NONBLOCK));
-  commit_replacement(pending);
+  platform::file replaced = platform::hold_replaced(output_wave_name);
+  try {
+    commit_replacement(pending);
+  } catch (...) {
+    platform::close_file(replaced);
+    throw;
+  }
   run_side_by_side(
       [&] {
         input.samples.reset();
         output.samples.reset();
       },
-      [&] { replaced.close_now(); });
+      [&] { platform::close_file(replaced); });
+}
+
+}  // namespace
+
+void run_wave_effect(const console& io) {
+  text_file before = open_text_file(before_dump_name);
+  text_file after = open_text_file(after_dump_name);
+  wave_data input = read_input(before, after);
+  wave_data output = silent_copy_of(input);
+  ask_and_apply(io, input, output);
+  dump_and_write(before, after, input, output);
 }

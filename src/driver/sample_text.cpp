@@ -7,8 +7,6 @@
 
 namespace {
 
-__extension__ typedef unsigned __int128 uint128;
-
 // "00" to "99", for writing two digits at a time.
 constexpr char digit_pairs[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
@@ -45,8 +43,44 @@ std::size_t format_with_to_chars(double value, char* out) {
   return static_cast<std::size_t>(result.ptr - out);
 }
 
+// A product of up to 128 bits, high × 2^64 + low, in plain 64-bit halves.
+struct wide {
+  std::uint64_t high;
+  std::uint64_t low;
+};
+
+bool operator<(wide a, wide b) { return a.high != b.high ? a.high < b.high : a.low < b.low; }
+bool operator==(wide a, wide b) { return a.high == b.high && a.low == b.low; }
+
+wide multiply(std::uint64_t a, std::uint32_t b) {
+  const std::uint64_t low_part = (a & 0xFFFFFFFFu) * b;
+  const std::uint64_t high_part = (a >> 32) * b;
+  const std::uint64_t low = low_part + (high_part << 32);
+  return {(high_part >> 32) + (low < low_part ? 1u : 0u), low};
+}
+
+// x >> shift and x mod 2^shift, for 0 < shift < 128.
+std::uint64_t quotient(wide x, int shift) {
+  if (shift >= 64) {
+    return x.high >> (shift - 64);
+  }
+  return x.low >> shift | x.high << (64 - shift);
+}
+wide remainder(wide x, int shift) {
+  if (shift >= 64) {
+    return {x.high & ((std::uint64_t{1} << (shift - 64)) - 1), x.low};
+  }
+  return {0, x.low & ((std::uint64_t{1} << shift) - 1)};
+}
+wide power_of_two(int exponent) {
+  if (exponent >= 64) {
+    return {std::uint64_t{1} << (exponent - 64), 0};
+  }
+  return {0, std::uint64_t{1} << exponent};
+}
+
 // round(|value| × 10^6), half to even, computed exactly: value = mantissa ×
-// 2^-shift with shift ≥ 21 below 2^32, and mantissa × 10^6 fits in 128 bits.
+// 2^-shift with shift ≥ 21 below 2^32, and mantissa × 10^6 < 2^73.
 std::uint64_t exact_micros(std::uint64_t bits) {
   const int biased_exponent = static_cast<int>((bits >> 52) & 0x7FF);
   if (biased_exponent == 0) {
@@ -57,11 +91,11 @@ std::uint64_t exact_micros(std::uint64_t bits) {
   if (shift >= 75) {
     return 0;  // mantissa × 10^6 < 2^73: below half a unit
   }
-  const uint128 scaled = static_cast<uint128>(mantissa) * 1000000u;
-  std::uint64_t micros = static_cast<std::uint64_t>(scaled >> shift);
-  const uint128 remainder = scaled - (static_cast<uint128>(micros) << shift);
-  const uint128 half = static_cast<uint128>(1) << (shift - 1);
-  if (remainder > half || (remainder == half && (micros & 1) != 0)) {
+  const wide scaled = multiply(mantissa, 1000000u);
+  std::uint64_t micros = quotient(scaled, shift);
+  const wide rest = remainder(scaled, shift);
+  const wide half = power_of_two(shift - 1);
+  if (half < rest || (rest == half && (micros & 1) != 0)) {
     ++micros;
   }
   return micros;

@@ -10,8 +10,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/files.hpp"
+
 // Room enough for the text of any double, "%f" of -DBL_MAX included.
 inline constexpr std::size_t max_sample_text = 320;
+// And for its line.
+inline constexpr std::size_t max_sample_line = max_sample_text + platform::text_line_end.size();
 
 // Writes the text of `value` (no line end) to `out` and returns its length.
 std::size_t format_sample(double value, char* out);
@@ -25,7 +29,7 @@ struct s16_text_table {
 };
 const s16_text_table& s16_texts();
 
-// Writes the line of `value` ("-" for a negative s, the text, "\n") and
+// Writes the line of `value` ("-" for a negative s, the text, the line end) and
 // returns its end, when `value` is exactly s / 32768 for a 16-bit s;
 // otherwise writes nothing and returns nullptr. Negative zero is not such a
 // value: it prints as "-0.000000".
@@ -41,6 +45,6 @@ inline char* write_s16_line(const s16_text_table& table, double value, char* out
   *out = '-';
   out += s < 0;
   std::memcpy(out, table.text[s < 0 ? -s : s], 8);
-  out[8] = '\n';
-  return out + 9;
+  std::memcpy(out + 8, platform::text_line_end.data(), platform::text_line_end.size());
+  return out + 8 + platform::text_line_end.size();
 }

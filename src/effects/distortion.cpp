@@ -1,8 +1,8 @@
 #include <algorithm>
 
+#include "core/two_cores.hpp"
 #include "effects/effects.hpp"
-#include "effects/lanes.hpp"
-#include "effects/split_work.hpp"
+#include "platform/compiler.hpp"
 
 namespace {
 
@@ -11,8 +11,8 @@ namespace {
 // NaN). Written as selects, so that two lanes take it without a branch.
 template <class Value>
 Value clip(Value y, Value one) {
-  y = y > one ? one : y;
-  return y < -one ? -one : y;
+  y = SELECT_LANES(y > one, one, y);
+  return SELECT_LANES(y < -one, -one, y);
 }
 
 }  // namespace
@@ -33,9 +33,9 @@ void apply_distortion(const wave_data* in, wave_data* out, distortion_settings s
     std::int64_t n = begin;
     for (; n + 2 <= end; n += 2) {
       lanes2 v;
-      LOAD2(v, x + n);
+      LOAD_LANES(v, x + n);
       const lanes2 result = levels * clip(gains * v, ones);
-      STORE2(y + n, result);
+      STORE_LANES(y + n, result);
     }
     for (; n < end; ++n) {
       y[n] = level * clip(gain * x[n], 1.0);

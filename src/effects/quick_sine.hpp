@@ -11,15 +11,14 @@
 #include <cstdint>
 #include <cstring>
 
-#include "effects/lanes.hpp"
+#include "platform/compiler.hpp"
 
 inline constexpr double quick_sine_limit = 524288.0;  // 2^19
 
 // sin(x) for the four lanes of `x` (each 0 ≤ x < 2^19), as an always-inlined
 // macro-free function taking and returning through pointers (vectors passed
 // by value would change the calling convention between clones).
-__attribute__((always_inline)) inline void quick_sine4(const double* x, double* sine) {
-  typedef std::int64_t index4 __attribute__((vector_size(32)));
+WAVE_EFFECT_ALWAYS_INLINE void quick_sine4(const double* x, double* sine) {
   constexpr double two_over_pi = 6.36619772367581382433e-01;
   constexpr double pi_over_2_head = 1.57079632673412561417e+00;  // 33 bits: n × head is exact
   constexpr double pi_over_2_tail = 6.07710050650619224932e-11;
@@ -29,7 +28,7 @@ __attribute__((always_inline)) inline void quick_sine4(const double* x, double* 
   const lanes4 shifted = v * two_over_pi + shifter;
   const lanes4 quadrants = shifted - shifter;
   const lanes4 r = (v - quadrants * pi_over_2_head) - quadrants * pi_over_2_tail;
-  index4 bits;
+  mask4 bits;
   std::memcpy(&bits, &shifted, sizeof bits);  // the integer sits in the low bits
   const lanes4 z = r * r;
   const lanes4 sine_r =
@@ -47,9 +46,9 @@ __attribute__((always_inline)) inline void quick_sine4(const double* x, double* 
                 z * (2.48015872894767294178e-05 +
                      z * (-2.75573143513906633035e-07 +
                           z * (2.08757232129817482790e-09 + z * -1.13596475577881948265e-11)))));
-  const index4 odd = (bits & 1) != 0;
-  const index4 negative = (bits & 2) != 0;
-  lanes4 result = odd ? cosine_r : sine_r;
-  result = negative ? -result : result;
+  const mask4 odd = (bits & std::int64_t{1}) != std::int64_t{0};
+  const mask4 negative = (bits & std::int64_t{2}) != std::int64_t{0};
+  lanes4 result = SELECT_LANES(odd, cosine_r, sine_r);
+  result = SELECT_LANES(negative, -result, result);
   std::memcpy(sine, &result, sizeof result);
 }

@@ -26,8 +26,8 @@
 #include <cmath>
 #include <limits>
 
-#include "effects/lanes.hpp"
-#include "effects/split_work.hpp"
+#include "core/two_cores.hpp"
+#include "platform/compiler.hpp"
 
 namespace {
 
@@ -73,13 +73,9 @@ struct tap_plan {
   std::array<double, reverb_tap_count + 2> settle;
 };
 
-// A lane mask: all ones where a comparison of lanes holds.
-typedef std::int64_t mask4 __attribute__((vector_size(32)));
-
 constexpr int first_settle_check = 48;  // no sum settles before this tap
 
-__attribute__((always_inline)) inline bool sums_settled(const lanes4* sum, int vectors,
-                                                        double limit) {
+WAVE_EFFECT_ALWAYS_INLINE bool sums_settled(const lanes4* sum, int vectors, double limit) {
   const lanes4 above = {limit, limit, limit, limit};
   mask4 all = (sum[0] > above) | (sum[0] < -above);
   for (int v = 1; v < vectors; ++v) {
@@ -99,12 +95,12 @@ __attribute__((always_inline)) inline bool sums_settled(const lanes4* sum, int v
 // read_tap(tap, v, read) gives vector v's four readings of tap i, where
 // tap = in + first − offset[i] (the window the outputs read at positions n).
 template <int vectors, class ReadTap>
-__attribute__((always_inline)) inline void sum_echoes(const double* __restrict in,
-                                                      double* __restrict out, std::int64_t first,
-                                                      const tap_plan& plan, ReadTap read_tap) {
+WAVE_EFFECT_ALWAYS_INLINE void sum_echoes(const double* WAVE_EFFECT_RESTRICT in,
+                                          double* WAVE_EFFECT_RESTRICT out, std::int64_t first,
+                                          const tap_plan& plan, ReadTap read_tap) {
   lanes4 sum[vectors];
   for (int v = 0; v < vectors; ++v) {
-    LOAD4(sum[v], in + first + 4 * v);
+    LOAD_LANES(sum[v], in + first + 4 * v);
   }
   for (int i = 1; i <= reverb_tap_count; ++i) {
     const double* tap = in + first - plan.offset[i];
@@ -119,21 +115,19 @@ __attribute__((always_inline)) inline void sum_echoes(const double* __restrict i
     }
   }
   for (int v = 0; v < vectors; ++v) {
-    STORE4(out + first + 4 * v, sum[v]);
+    STORE_LANES(out + first + 4 * v, sum[v]);
   }
 }
 
 constexpr int block_vectors = block_size / 4;
 
 // 32 outputs from n0 on, below 2^24 and past the last offset: positions n.
-__attribute__((always_inline)) inline void echo_block_steady(const double* __restrict in,
-                                                             double* __restrict out,
-                                                             std::int64_t n0,
-                                                             const tap_plan& plan) {
-  sum_echoes<block_vectors>(
-      in, out, n0, plan, [](const double* tap, int v, lanes4& read) __attribute__((always_inline)) {
-        LOAD4(read, tap + 4 * v);
-      });
+WAVE_EFFECT_ALWAYS_INLINE void echo_block_steady(const double* WAVE_EFFECT_RESTRICT in,
+                                                 double* WAVE_EFFECT_RESTRICT out, std::int64_t n0,
+                                                 const tap_plan& plan) {
+  sum_echoes<block_vectors>(in, out, n0, plan,
+                            [](const double* tap, int v, lanes4& read)
+                                WAVE_EFFECT_INLINE_LAMBDA { LOAD_LANES(read, tap + 4 * v); });
 }
 
 // Past 2^24 the index n rounds to r = float(n), a multiple of 2 up to 2^25,
@@ -143,14 +137,11 @@ __attribute__((always_inline)) inline void echo_block_steady(const double* __res
 
 // Any 32 outputs from n0 on: each lane gathers its own position, r − n0 in
 // shift[j].
-__attribute__((always_inline)) inline void echo_block_rounded(const double* __restrict in,
-                                                              double* __restrict out,
-                                                              std::int64_t n0,
-                                                              const std::int64_t* shift,
-                                                              const tap_plan& plan) {
+WAVE_EFFECT_ALWAYS_INLINE void echo_block_rounded(const double* WAVE_EFFECT_RESTRICT in,
+                                                  double* WAVE_EFFECT_RESTRICT out, std::int64_t n0,
+                                                  const std::int64_t* shift, const tap_plan& plan) {
   sum_echoes<block_vectors>(
-      in, out, n0,
-      plan, [shift](const double* tap, int v, lanes4& read) __attribute__((always_inline)) {
+      in, out, n0, plan, [shift](const double* tap, int v, lanes4& read) WAVE_EFFECT_INLINE_LAMBDA {
         const std::int64_t* s = shift + 4 * v;
         read = lanes4{tap[s[0]], tap[s[1]], tap[s[2]], tap[s[3]]};
       });
@@ -162,10 +153,10 @@ __attribute__((always_inline)) inline void echo_block_rounded(const double* __re
 // all the taps, four vectors (the 16 outputs from n0 + first on) at a time.
 constexpr int coarse_vectors = 4;
 
-__attribute__((always_inline)) inline void echo_part_coarse(const double* __restrict in,
-                                                            double* __restrict out, std::int64_t n0,
-                                                            int first, const std::int64_t* shift,
-                                                            const tap_plan& plan) {
+WAVE_EFFECT_ALWAYS_INLINE void echo_part_coarse(const double* WAVE_EFFECT_RESTRICT in,
+                                                double* WAVE_EFFECT_RESTRICT out, std::int64_t n0,
+                                                int first, const std::int64_t* shift,
+                                                const tap_plan& plan) {
   std::int64_t low[coarse_vectors];  // relative to output n0 + first
   std::int64_t high[coarse_vectors];
   mask4 takes_high[coarse_vectors];
@@ -175,23 +166,21 @@ __attribute__((always_inline)) inline void echo_part_coarse(const double* __rest
     high[v] = s[3] - first;
     takes_high[v] = mask4{s[0], s[1], s[2], s[3]} == s[3];
   }
-  sum_echoes<coarse_vectors>(
-      in, out, n0 + first,
-      plan, [&](const double* tap, int v, lanes4& read) __attribute__((always_inline)) {
-        const double a = tap[low[v]];
-        const double c = tap[high[v]];
-        const lanes4 read_low = {a, a, a, a};
-        const lanes4 read_high = {c, c, c, c};
-        read = takes_high[v] ? read_high : read_low;
-      });
+  sum_echoes<coarse_vectors>(in, out, n0 + first, plan,
+                             [&](const double* tap, int v, lanes4& read) WAVE_EFFECT_INLINE_LAMBDA {
+                               const double a = tap[low[v]];
+                               const double c = tap[high[v]];
+                               const lanes4 read_low = {a, a, a, a};
+                               const lanes4 read_high = {c, c, c, c};
+                               read = SELECT_LANES(takes_high[v], read_high, read_low);
+                             });
 }
 
 // Calls full(n0) for every whole block of [begin, end) and part(n0, length)
 // for the rest, in column order.
 template <class Full, class Part>
-__attribute__((always_inline)) inline void for_each_block(std::int64_t begin, std::int64_t end,
-                                                          std::int64_t column, Full full,
-                                                          Part part) {
+WAVE_EFFECT_ALWAYS_INLINE void for_each_block(std::int64_t begin, std::int64_t end,
+                                              std::int64_t column, Full full, Part part) {
   for (std::int64_t first = 0; first < column; first += block_size) {
     const std::int64_t width = std::min<std::int64_t>(block_size, column - first);
     for (std::int64_t n0 = begin + first; n0 < end; n0 += column) {
@@ -208,12 +197,12 @@ __attribute__((always_inline)) inline void for_each_block(std::int64_t begin, st
 // Samples [begin, end), all below 2^24 and at or past the last tap's offset:
 // tap i reads in[n − offset[i]].
 WAVE_EFFECT_CLONES
-void add_echoes_steady(const double* __restrict in, double* __restrict out, std::int64_t begin,
-                       std::int64_t end, const tap_plan& plan) {
+void add_echoes_steady(const double* WAVE_EFFECT_RESTRICT in, double* WAVE_EFFECT_RESTRICT out,
+                       std::int64_t begin, std::int64_t end, const tap_plan& plan) {
   for_each_block(
       begin, end, plan.offset[1],
-      [&](std::int64_t n0) __attribute__((always_inline)) { echo_block_steady(in, out, n0, plan); },
-      [&](std::int64_t n0, std::int64_t length) __attribute__((always_inline)) {
+      [&](std::int64_t n0) WAVE_EFFECT_INLINE_LAMBDA { echo_block_steady(in, out, n0, plan); },
+      [&](std::int64_t n0, std::int64_t length) WAVE_EFFECT_INLINE_LAMBDA {
         for (std::int64_t n = n0; n < n0 + length; ++n) {
           double sum = in[n];
           for (int i = 1; i <= reverb_tap_count; ++i) {
@@ -228,9 +217,10 @@ void add_echoes_steady(const double* __restrict in, double* __restrict out, std:
 // on either side of n, and tap i reads in[r − offset[i]]. A block whose
 // first tap could read past the end goes through the formula.
 WAVE_EFFECT_CLONES
-void add_echoes_rounded(const double* __restrict in, double* __restrict out, std::int64_t begin,
-                        std::int64_t end, std::int64_t count, const tap_plan& plan, float spacing) {
-  auto formula = [&](std::int64_t n0, std::int64_t length) __attribute__((always_inline)) {
+void add_echoes_rounded(const double* WAVE_EFFECT_RESTRICT in, double* WAVE_EFFECT_RESTRICT out,
+                        std::int64_t begin, std::int64_t end, std::int64_t count,
+                        const tap_plan& plan, float spacing) {
+  auto formula = [&](std::int64_t n0, std::int64_t length) WAVE_EFFECT_INLINE_LAMBDA {
     for (std::int64_t n = n0; n < n0 + length; ++n) {
       out[n] = reverb_sample(in, static_cast<std::int32_t>(count), static_cast<std::int32_t>(n),
                              spacing);
@@ -238,7 +228,7 @@ void add_echoes_rounded(const double* __restrict in, double* __restrict out, std
   };
   for_each_block(
       begin, end, plan.offset[1],
-      [&](std::int64_t n0) __attribute__((always_inline)) {
+      [&](std::int64_t n0) WAVE_EFFECT_INLINE_LAMBDA {
         // shift[j] = r − n0 for output n0 + j.
         std::int64_t shift[block_size];
         for (int j = 0; j < block_size; ++j) {
@@ -285,9 +275,9 @@ double largest_magnitude(const double* in, std::int64_t count) {
   for (; n + 4 <= count; n += 4) {
     for (int k = 0; k < 2; ++k) {
       lanes2 v;
-      LOAD2(v, in + n + 2 * k);
-      const lanes2 magnitude = v < zero ? -v : v;
-      largest[k] = magnitude > largest[k] ? magnitude : largest[k];
+      LOAD_LANES(v, in + n + 2 * k);
+      const lanes2 magnitude = SELECT_LANES(v < zero, -v, v);
+      largest[k] = SELECT_LANES(magnitude > largest[k], magnitude, largest[k]);
       checks[k] += v - v;
     }
   }

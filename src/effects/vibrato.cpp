@@ -18,9 +18,9 @@
 #include <cmath>
 #include <cstdint>
 
-#include "effects/lanes.hpp"
+#include "core/two_cores.hpp"
 #include "effects/quick_sine.hpp"
-#include "effects/split_work.hpp"
+#include "platform/compiler.hpp"
 
 namespace {
 

@@ -1,95 +1,42 @@
 #include "wav/replace_file.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
-#include <cstring>
-
-#include "wav/io_error.hpp"
-
-namespace {
-
-// The signal handler may only use what is async-signal-safe, so the name of
-// the file to remove waits in a fixed buffer.
-char pending_path[4096];
-constexpr int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP};
-
-extern "C" void remove_pending_and_reraise(int signal_number) {
-  unlink(pending_path);
-  std::signal(signal_number, SIG_DFL);
-  std::raise(signal_number);
-}
-
-void watch_signals(const std::string& path) {
-  if (path.size() >= sizeof pending_path) {
-    return;
-  }
-  std::memcpy(pending_path, path.c_str(), path.size() + 1);
-  for (int signal_number : cleanup_signals) {
-    std::signal(signal_number, remove_pending_and_reraise);
-  }
-}
-
-void unwatch_signals() {
-  for (int signal_number : cleanup_signals) {
-    std::signal(signal_number, SIG_DFL);
-  }
-  pending_path[0] = '\0';
-}
-
-}  // namespace
+#include "core/io_error.hpp"
 
 replacement_file::replacement_file(const char* path)
-    : temporary_path(std::string(path) + "." + std::to_string(getpid()) + ".partial"),
+    : temporary_path(std::string(path) + "." + std::to_string(platform::process_id()) + ".partial"),
       final_path(path) {
-  // O_EXCL: never write through a name that someone else already holds.
-  const int descriptor = open(temporary_path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
-  if (descriptor < 0) {
-    throw io_error(final_path, "cannot create: " + system_reason(errno));
+  file = platform::create_new(temporary_path.c_str());
+  if (!file.is_open()) {
+    throw io_error(final_path, "cannot create: " + platform::failure_reason());
   }
-  watch_signals(temporary_path);
-  file = fdopen(descriptor, "wb");
-  if (file == nullptr) {
-    const int error_number = errno;
-    close(descriptor);
-    unlink(temporary_path.c_str());
-    unwatch_signals();
-    throw io_error(final_path, "cannot create: " + system_reason(error_number));
-  }
+  platform::remove_on_interrupt(temporary_path.c_str());
 }
 
 replacement_file::~replacement_file() {
-  if (file != nullptr) {
-    std::fclose(file);
-  }
+  platform::close_file(file);
   if (!temporary_path.empty()) {
-    unlink(temporary_path.c_str());
-    unwatch_signals();
+    platform::remove_file(temporary_path.c_str());
+    platform::forget_on_interrupt();
+  }
+}
+
+void write_replacement(replacement_file& pending, const void* bytes, std::size_t count) {
+  if (!platform::write_next(pending.file, bytes, count)) {
+    throw io_error(pending.final_path, "cannot write: " + platform::failure_reason());
   }
 }
 
 void close_replacement(replacement_file& pending) {
-  const bool write_failed = std::fflush(pending.file) != 0 || std::ferror(pending.file) != 0;
-  int error_number = errno;
-  const bool close_failed = std::fclose(pending.file) != 0;
-  if (!write_failed && close_failed) {
-    error_number = errno;
-  }
-  pending.file = nullptr;
-  if (write_failed || close_failed) {
-    throw io_error(pending.final_path, "cannot write: " + system_reason(error_number));
+  if (!platform::close_file(pending.file)) {
+    throw io_error(pending.final_path, "cannot write: " + platform::failure_reason());
   }
 }
 
 void commit_replacement(replacement_file& pending) {
-  if (pending.file != nullptr) {
-    close_replacement(pending);
+  close_replacement(pending);
+  if (!platform::replace_file(pending.temporary_path.c_str(), pending.final_path.c_str())) {
+    throw io_error(pending.final_path, "cannot replace: " + platform::failure_reason());
   }
-  if (std::rename(pending.temporary_path.c_str(), pending.final_path.c_str()) != 0) {
-    throw io_error(pending.final_path, "cannot replace: " + system_reason(errno));
-  }
-  unwatch_signals();
+  platform::forget_on_interrupt();
   pending.temporary_path.clear();
 }

@@ -1,15 +1,17 @@
 #pragma once
 
-#include <cstdio>
+#include <cstddef>
 #include <string>
+
+#include "platform/files.hpp"
 
 // A file written under a temporary name in the directory of its final path
 // and renamed over that path only once it is complete, so that a failed or
 // interrupted run leaves an earlier file exactly as it was. The temporary
-// file is removed on every way out: an exception, or SIGINT, SIGTERM or
-// SIGHUP while it is open.
+// file is removed on every way out: an exception, or an interrupt (Ctrl-C,
+// a hangup, a termination request) while it is open.
 struct replacement_file {
-  std::FILE* file = nullptr;  // open for writing in binary mode
+  platform::file file;  // open for writing
   std::string temporary_path;
   std::string final_path;
 
@@ -18,6 +20,9 @@ struct replacement_file {
   replacement_file& operator=(const replacement_file&) = delete;
   ~replacement_file();  // removes the temporary file unless committed
 };
+
+// Appends `count` bytes. Throws io_error naming the final path.
+void write_replacement(replacement_file& pending, const void* bytes, std::size_t count);
 
 // Closes the file, checking that every byte reached it. Throws io_error
 // naming the final path.

@@ -1,9 +1,6 @@
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <cstdio>
 
-#include "wav/io_error.hpp"
 #include "wav/little_endian.hpp"
 #include "wav/replace_file.hpp"
 #include "wav/sample_scale.hpp"
@@ -35,16 +32,6 @@ std::array<std::uint8_t, 44> wave_header(const wave_data& wave) {
   return header;
 }
 
-namespace {
-
-void write_bytes(replacement_file& pending, const void* bytes, std::size_t count) {
-  if (std::fwrite(bytes, 1, count, pending.file) != count) {
-    throw io_error(pending.final_path, "cannot write: " + system_reason(errno));
-  }
-}
-
-}  // namespace
-
 void write_wave(const wave_data* wave, const char* path) {
   replacement_file pending(path);
   write_wave_contents(wave, pending);
@@ -53,7 +40,7 @@ void write_wave(const wave_data* wave, const char* path) {
 
 void write_wave_contents(const wave_data* wave, replacement_file& pending) {
   const auto header = wave_header(*wave);
-  write_bytes(pending, header.data(), header.size());
+  write_replacement(pending, header.data(), header.size());
 
   constexpr std::int32_t block = 32768;
   std::array<std::uint8_t, 2 * block> bytes;
@@ -63,7 +50,7 @@ void write_wave_contents(const wave_data* wave, replacement_file& pending) {
       const auto s = static_cast<std::uint16_t>(sample_to_s16(wave->samples[start + k]));
       store_le16(&bytes[2 * k], s);
     }
-    write_bytes(pending, bytes.data(), 2 * static_cast<std::size_t>(length));
+    write_replacement(pending, bytes.data(), 2 * static_cast<std::size_t>(length));
   }
   close_replacement(pending);
 }

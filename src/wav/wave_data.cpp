@@ -2,10 +2,7 @@
 
 #include <new>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
+#include "platform/files.hpp"
 
 sample_array allocate_samples(std::int32_t count) {
   if (count <= 0) {
@@ -19,20 +16,7 @@ sample_array allocate_samples(std::int32_t count) {
 }
 
 void prepare_samples(double* samples, std::int64_t count) {
-#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-  // Only the pages wholly inside the stretch: a page shared with a
-  // neighbouring stretch is left to fault as usual. A kernel without the
-  // request refuses it, and nothing is lost.
-  static const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-  const auto begin = reinterpret_cast<std::uintptr_t>(samples);
-  const std::uintptr_t end = begin + static_cast<std::uintptr_t>(count) * sizeof(double);
-  const std::uintptr_t first = (begin + page - 1) / page * page;
-  const std::uintptr_t last = end / page * page;
-  if (count > 0 && first < last) {
-    madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+  if (count > 0) {
+    platform::prepare_for_writing(samples, static_cast<std::size_t>(count) * sizeof(double));
   }
-#else
-  (void)samples;
-  (void)count;
-#endif
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <span>
 
 // The sample array of a sound: doubles, allocated zero-filled with calloc (so
 // that an untouched output costs no page faults) and released with free.
@@ -26,25 +27,26 @@ struct wave_data {
 // memory is not there.
 sample_array allocate_samples(std::int32_t count);
 
-// Tells the kernel that samples[0, count) are about to be written: it maps
-// their fresh pages in one call, which costs a fifth less than taking a page
-// fault for each. The values are not changed.
+// Tells the system that samples[0, count) are about to be written, so that
+// it may map their fresh pages in one go rather than a fault at a time. The
+// values are not changed.
 void prepare_samples(double* samples, std::int64_t count);
-
-// The input file the program reads and the sound file it writes.
-inline constexpr const char* input_wave_name = "tec.wav";
-inline constexpr const char* output_wave_name = "ex8_2.wav";
 
 // Fills `wave` from the 16-bit mono PCM WAV file at `path`. Throws io_error
 // with the reason when the file cannot be read or holds anything else. A
 // defect it tolerates (a data size past the end of the file) is told on one
 // line of `warnings`.
-void read_wave(wave_data* wave, const char* path = input_wave_name, std::FILE* warnings = stderr);
+void read_wave(wave_data* wave, const char* path, std::FILE* warnings);
+
+// The same for the bytes of a whole file, already in memory; `name` is what
+// the messages call it.
+void read_wave_bytes(std::span<const std::uint8_t> file, wave_data* wave, const char* name,
+                     std::FILE* warnings);
 
 // Stores `wave` as a 16-bit mono PCM WAV file at `path`. The file is written
 // beside it under a temporary name and renamed into place once complete, so
 // a failure leaves an earlier file as it was. Throws io_error on failure.
-void write_wave(const wave_data* wave, const char* path = output_wave_name);
+void write_wave(const wave_data* wave, const char* path);
 
 // write_wave's first step, for a caller with other work to finish before the
 // file may take its place: writes the whole file under its temporary name

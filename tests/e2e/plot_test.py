@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """tools/plot_waves after a short run: a valid PNG of the expected size.
 
-    plot_test.py WAVE_EFFECT MAKE_DEMO_WAVE PLOT_WAVES
+    plot_test.py WAVE_EFFECT MAKE_DEMO_WAVE PLOT_WAVES [--emulator COMMAND ...]
 
 Exits 77 (skipped) where gnuplot is not installed.
 """
@@ -17,13 +17,14 @@ import zlib
 
 def main():
     program, generator, plot = sys.argv[1:4]
+    emulator = sys.argv[sys.argv.index("--emulator") + 1:] if "--emulator" in sys.argv else []
     if shutil.which("gnuplot") is None:
         print("gnuplot is not installed: skipped")
         return 77
     directory = tempfile.mkdtemp(prefix="wave_effect_plot_")
     try:
-        subprocess.run([generator, os.path.join(directory, "tec.wav"), "1"], check=True)
-        subprocess.run([program], cwd=directory, input=b"r\n", check=True,
+        subprocess.run(emulator + [generator, os.path.join(directory, "tec.wav"), "1"], check=True)
+        subprocess.run(emulator + [program], cwd=directory, input=b"r\n", check=True,
                        stdout=subprocess.DEVNULL)
         subprocess.run([sys.executable, plot], cwd=directory, check=True)
         with open(os.path.join(directory, "waves.png"), "rb") as f:

@@ -1,7 +1,13 @@
 #!/usr/bin/env python3
 """End-to-end runs of wave_effect in a scratch directory, replies piped in.
 
-    run_test.py WAVE_EFFECT MAKE_DEMO_WAVE
+    run_test.py WAVE_EFFECT MAKE_DEMO_WAVE [--sanitized] [--windows]
+                [--emulator COMMAND ...]
+
+A cross build's programs run through its emulator (wine, qemu), named by
+everything after --emulator. Built for Windows, the program's text (the
+dumps, stdout and stderr) ends its lines with CR LF; the rows that have no
+meaning there (resource limits, signals, /dev/full) are skipped.
 """
 
 import os
@@ -16,7 +22,18 @@ import unittest
 
 PROGRAM = None
 GENERATOR = None
+EMULATOR = []
 SANITIZED = False
+WINDOWS = False
+
+
+def command(program, *args):
+    return EMULATOR + [program] + list(args)
+
+
+def text(lines):
+    """What the program writes for `lines`, with the platform's line ends."""
+    return lines.replace("\n", "\r\n") if WINDOWS else lines
 
 
 def wave_file(samples, rate=8000, channels=1, bits=16, data_size=None):
@@ -52,12 +69,18 @@ class Run:
             for limit, value in (limits or {}).items():
                 resource.setrlimit(limit, (value, value))
 
-        done = subprocess.run([PROGRAM], cwd=self.dir, input=replies.encode(),
-                              capture_output=True, timeout=60, preexec_fn=preexec,
+        done = subprocess.run(command(PROGRAM), cwd=self.dir, input=replies.encode(),
+                              capture_output=True, timeout=120, preexec_fn=preexec,
                               env=env)
         self.status = done.returncode
         self.stdout = done.stdout.decode()
-        self.stderr = done.stderr.decode()
+        # Messages are compared as written on Linux; on Windows each line
+        # must end with CR LF first.
+        stderr = done.stderr.decode()
+        if WINDOWS:
+            assert stderr.count("\n") == stderr.count("\r\n"), repr(stderr)
+            stderr = stderr.replace("\r\n", "\n")
+        self.stderr = stderr
 
     def path(self, name):
         return os.path.join(self.dir, name)
@@ -84,9 +107,9 @@ class Dialogue(unittest.TestCase):
 
     def test_unmatched_key_leaves_the_output_silent(self):
         run = self.run_program(wave_file([-32768, 16384, 1, 0, -1, 32767], rate=11025), "x\n")
-        self.assertEqual((run.status, run.stdout, run.stderr), (0, "6\neffect<d,v>:", ""))
-        self.assertEqual(run.lines("wave-before.csv"), [
-            "-1.000000", "0.500000", "0.000031", "0.000000", "-0.000031", "0.999969"])
+        self.assertEqual((run.status, run.stdout, run.stderr), (0, text("6\neffect<d,v>:"), ""))
+        self.assertEqual(run.read("wave-before.csv").decode(), text(
+            "-1.000000\n0.500000\n0.000031\n0.000000\n-0.000031\n0.999969\n"))
         self.assertEqual(run.lines("wave-after.csv"), ["0.000000"] * 6)
         out = run.read("ex8_2.wav")
         self.assertEqual(out[:44], wave_file([0] * 6, rate=11025)[:44])
@@ -116,7 +139,7 @@ class Dialogue(unittest.TestCase):
 
     def test_distortion_asks_its_settings_even_for_an_empty_sound(self):
         run = self.run_program(wave_file([]), "d\n1\n1\n")
-        self.assertEqual((run.status, run.stdout), (0, "0\neffect<d,v>:gain:level:"))
+        self.assertEqual((run.status, run.stdout), (0, text("0\neffect<d,v>:gain:level:")))
         self.assertEqual(run.read("wave-before.csv"), b"")
         self.assertEqual(run.read("wave-after.csv"), b"")
         self.assertEqual(len(run.read("ex8_2.wav")), 44)
@@ -124,7 +147,7 @@ class Dialogue(unittest.TestCase):
     def test_refused_number_is_asked_again(self):
         run = self.run_program(wave_file([8192]), "d\nnan\ninf 3\n1e39\n2\n0.5\n")
         self.assertEqual(run.status, 0)
-        self.assertEqual(run.stdout, "1\neffect<d,v>:gain:gain:gain:gain:level:")
+        self.assertEqual(run.stdout, text("1\neffect<d,v>:gain:gain:gain:gain:level:"))
         self.assertEqual(run.stderr.count("is not a finite number; try again\n"), 3)
         self.assertEqual(run.lines("wave-after.csv"), ["0.250000"])
 
@@ -133,10 +156,10 @@ class Dialogue(unittest.TestCase):
         self.addCleanup(shutil.rmtree, tmp)
         with open(os.path.join(tmp, "tec.wav"), "wb") as f:
             f.write(wave_file([1, 2, 3]))
-        child = subprocess.Popen([PROGRAM], cwd=tmp, stdin=subprocess.PIPE,
+        child = subprocess.Popen(command(PROGRAM), cwd=tmp, stdin=subprocess.PIPE,
                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         try:
-            for expected, reply in (("3\neffect<d,v>:", b"d\n"), ("gain:", b"1\n"),
+            for expected, reply in ((text("3\neffect<d,v>:"), b"d\n"), ("gain:", b"1\n"),
                                     ("level:", b"1\n")):
                 got = b""
                 while len(got) < len(expected):
@@ -155,7 +178,7 @@ class Dialogue(unittest.TestCase):
 
     def test_declared_size_past_the_end_is_read_as_far_as_it_goes(self):
         run = self.run_program(wave_file([5, 6, 7], data_size=0xFFFFFFFF), "x\n")
-        self.assertEqual((run.status, run.stdout), (0, "3\neffect<d,v>:"))
+        self.assertEqual((run.status, run.stdout), (0, text("3\neffect<d,v>:")))
         self.assertEqual(run.stderr, "wave_effect: tec.wav: the \"data\" chunk declares "
                          "4294967295 bytes but only 6 are present; reading those\n")
 
@@ -163,7 +186,7 @@ class Dialogue(unittest.TestCase):
         tmp = tempfile.mkdtemp()
         self.addCleanup(shutil.rmtree, tmp)
         demo = os.path.join(tmp, "tec.wav")
-        subprocess.run([GENERATOR, demo], check=True)
+        subprocess.run(command(GENERATOR, demo), check=True)
         with open(demo, "rb") as f:
             tec = f.read()
         count = (len(tec) - 44) // 2
@@ -283,6 +306,10 @@ class Failures(unittest.TestCase):
         for name, tec, replies, setup, limits, status, message, state in HOSTILE:
             if limits is SMALL_MEMORY and SANITIZED:
                 continue  # the sanitizers reserve far more address space than that
+            if limits and WINDOWS:
+                continue  # Windows has no such limits
+            if limits is SMALL_MEMORY and EMULATOR:
+                continue  # the emulator's own address space would be limited
             with self.subTest(name):
                 run = Run(tec, replies, setup or keep_earlier_output, limits)
                 try:
@@ -299,19 +326,21 @@ class Failures(unittest.TestCase):
                     elif state == UNTOUCHED:
                         self.assertEqual(run.read("ex8_2.wav"), EARLIER_OUTPUT)
                     else:
-                        count = int(run.stdout.split("\n")[0])
+                        count = int(run.stdout.split("\n")[0].strip())
                         self.assertEqual(len(run.read("ex8_2.wav")), 44 + 2 * count)
                     self.assertEqual([f for f in run.files() if "partial" in f], [])
                 finally:
                     run.close()
 
     def test_unwritable_standard_output_is_a_failure(self):
+        if WINDOWS:
+            self.skipTest("Windows has no /dev/full")
         tmp = tempfile.mkdtemp()
         self.addCleanup(shutil.rmtree, tmp)
         with open(os.path.join(tmp, "tec.wav"), "wb") as f:
             f.write(wave_file([1, 2, 3]))
         with open("/dev/full", "w") as full:
-            done = subprocess.run([PROGRAM], cwd=tmp, input=b"r\n", stdout=full,
+            done = subprocess.run(command(PROGRAM), cwd=tmp, input=b"r\n", stdout=full,
                                   stderr=subprocess.PIPE, timeout=60)
         self.assertEqual(done.returncode, 1)
         self.assertEqual(done.stderr, b"wave_effect: standard output: cannot write: "
@@ -321,12 +350,14 @@ class Failures(unittest.TestCase):
     def test_interrupted_store_leaves_no_temporary_file(self):
         # A sound long enough that the run is still writing when it is stopped;
         # whenever the signal lands, ex8_2.wav is the earlier one or complete.
+        if WINDOWS:
+            self.skipTest("a signal to the emulator is not an interrupt of the program")
         tmp = tempfile.mkdtemp()
         self.addCleanup(shutil.rmtree, tmp)
-        subprocess.run([GENERATOR, os.path.join(tmp, "tec.wav"), "120"], check=True)
+        subprocess.run(command(GENERATOR, os.path.join(tmp, "tec.wav"), "120"), check=True)
         with open(os.path.join(tmp, "ex8_2.wav"), "wb") as f:
             f.write(EARLIER_OUTPUT)
-        child = subprocess.Popen([PROGRAM], cwd=tmp, stdin=subprocess.PIPE,
+        child = subprocess.Popen(command(PROGRAM), cwd=tmp, stdin=subprocess.PIPE,
                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         child.stdin.write(b"x\n")
         child.stdin.close()
@@ -347,5 +378,10 @@ class Failures(unittest.TestCase):
 
 if __name__ == "__main__":
     PROGRAM, GENERATOR = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
-    SANITIZED = "--sanitized" in sys.argv[3:]
+    options = sys.argv[3:]
+    if "--emulator" in options:
+        EMULATOR = options[options.index("--emulator") + 1:]
+        options = options[:options.index("--emulator")]
+    SANITIZED = "--sanitized" in options
+    WINDOWS = "--windows" in options
     unittest.main(argv=sys.argv[:1], verbosity=2)

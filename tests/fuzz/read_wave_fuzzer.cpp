@@ -1,5 +1,5 @@
 // libFuzzer harness for the WAV reader: arbitrary bytes as the input file,
-// read by read_wave exactly as the program reads "tec.wav". Built with
+// walked and converted as the program reads "tec.wav", straight from memory. Built with
 // AddressSanitizer and UndefinedBehaviorSanitizer (the "sanitize" preset).
 //
 //   build/sanitize/tests/read_wave_fuzzer tests/fuzz/corpus
@@ -7,23 +7,15 @@
 // A refusal (io_error) is a correct answer; a crash, a leak, a sanitizer
 // report or an accepted file that breaks the reader's promises is not.
 
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 
-#include "wav/io_error.hpp"
+#include "core/io_error.hpp"
 #include "wav/wave_data.hpp"
 
 namespace {
-
-const std::string& scratch_path() {
-  static const std::string path = "/tmp/wave_effect_fuzz_" + std::to_string(getpid()) + ".wav";
-  return path;
-}
 
 std::FILE* quiet() {
   static std::FILE* const sink = std::fopen("/dev/null", "w");
@@ -32,20 +24,10 @@ std::FILE* quiet() {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::atexit([] { std::remove(scratch_path().c_str()); });
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string& path = scratch_path();
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0) {
-    std::abort();
-  }
   wave_data wave;
   try {
-    read_wave(&wave, path.c_str(), quiet());
+    read_wave_bytes({data, size}, &wave, "tec.wav", quiet());
   } catch (const io_error&) {
     return 0;
   }

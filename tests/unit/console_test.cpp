@@ -7,29 +7,33 @@
 #include <random>
 #include <string>
 
-#include "wav/io_error.hpp"
+#include "core/io_error.hpp"
 
 namespace {
 
-// A console whose input is `text` and whose output is kept.
+// A console whose input is `text` and whose output is kept, both in
+// temporary files.
 struct scripted_console {
-  std::string input;
-  char* output_text = nullptr;
-  std::size_t output_size = 0;
   console io{};
 
-  explicit scripted_console(std::string text) : input(std::move(text)) {
-    io.in = fmemopen(input.data(), input.size(), "r");
-    io.out = open_memstream(&output_text, &output_size);
+  explicit scripted_console(const std::string& text) {
+    io.in = std::tmpfile();
+    io.out = std::tmpfile();
+    std::fwrite(text.data(), 1, text.size(), io.in);
+    std::rewind(io.in);
   }
   ~scripted_console() {
     std::fclose(io.in);
     std::fclose(io.out);
-    std::free(output_text);
   }
   std::string output() {
     std::fflush(io.out);
-    return std::string(output_text, output_size);
+    std::rewind(io.out);
+    std::string text;
+    for (int c = std::fgetc(io.out); c != EOF; c = std::fgetc(io.out)) {
+      text.push_back(static_cast<char>(c));
+    }
+    return text;
   }
 };
 

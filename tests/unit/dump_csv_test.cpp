@@ -1,6 +1,6 @@
-// The dumps as written (blocks formatted by two threads and placed with
-// pwrite, table lookups for held values) against printf's "%f\n" of every
-// sample, written one by one.
+// The dumps as written (blocks formatted by two threads and placed at their
+// offsets, table lookups for held values) against printf's "%f\n" of every
+// sample, written one by one to a text-mode stream.
 
 #include "driver/dump_csv.hpp"
 
@@ -18,17 +18,17 @@
 
 namespace {
 
-std::string printf_dump(const wave_data& wave) {
-  std::string text;
-  char line[400];
-  for (std::int32_t n = 0; n < wave.sample_count; ++n) {
-    std::snprintf(line, sizeof line, "%f\n", wave.samples[n]);
-    text += line;
-  }
-  return text;
-}
-
 std::string as_text(const bytes& content) { return std::string(content.begin(), content.end()); }
+
+std::string printf_dump(const wave_data& wave) {
+  const scratch_directory dir;
+  std::FILE* text = std::fopen(dir.file("printf.csv").c_str(), "w");
+  for (std::int32_t n = 0; n < wave.sample_count; ++n) {
+    std::fprintf(text, "%f\n", wave.samples[n]);
+  }
+  std::fclose(text);
+  return as_text(dir.read("printf.csv"));
+}
 
 // Equal texts, or where they part (a full diff of megabytes helps nobody).
 void expect_same_text(const std::string& written, const std::string& expected) {
@@ -87,10 +87,15 @@ TEST(DumpCsv, OverwritesALongerEarlierDump) {
 }
 
 TEST(DumpCsv, ADeviceIsWrittenWithoutBeingEmptied) {
-  // Someone who wants no dumps links them to /dev/null.
+  // Someone who wants no dumps links them to the null device.
+#if defined(_WIN32)
+  const char* null_device = "NUL";
+#else
+  const char* null_device = "/dev/null";
+#endif
   const wave_data in = random_record(8000, 20000, 17);
-  text_file before = create_text_file("/dev/null");
-  text_file after = create_text_file("/dev/null");
+  text_file before = create_text_file(null_device);
+  text_file after = create_text_file(null_device);
   EXPECT_NO_THROW(dump_csv(before, after, &in, &in));
 }
 

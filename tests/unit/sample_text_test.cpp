@@ -11,6 +11,8 @@
 #include <random>
 #include <string>
 
+#include "wav_file.hpp"
+
 namespace {
 
 std::string printf_text(double value) {
@@ -99,12 +101,13 @@ TEST(SampleText, AgreesWithPrintfOnEchoSums) {
 
 TEST(SampleText, TableGivesThePrintfLineOfEveryHeldValue) {
   const s16_text_table& table = s16_texts();
+  const std::string line_end = text_mode_line_end();
   for (int s = -32768; s <= 32767; ++s) {
     const double value = s / 32768.0;
     char line[16];
     const char* end = write_s16_line(table, value, line);
     ASSERT_NE(end, nullptr) << s;
-    ASSERT_EQ(std::string(static_cast<const char*>(line), end), printf_text(value) + "\n") << s;
+    ASSERT_EQ(std::string(static_cast<const char*>(line), end), printf_text(value) + line_end) << s;
   }
 }
 

@@ -1,5 +1,6 @@
 #include "wav_file.hpp"
 
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -75,6 +76,15 @@ bytes riff_wave(const std::vector<bytes>& chunks) {
 
 bytes canonical_wave(std::uint32_t rate, const std::vector<std::int16_t>& samples) {
   return riff_wave({format_chunk(1, 1, rate, 16), chunk("data", s16_payload(samples))});
+}
+
+std::string text_mode_line_end() {
+  const scratch_directory dir;
+  std::FILE* text = std::fopen(dir.file("line.txt").c_str(), "w");
+  std::fputs("\n", text);
+  std::fclose(text);
+  const bytes written = dir.read("line.txt");
+  return std::string(written.begin(), written.end());
 }
 
 scratch_directory::scratch_directory() {

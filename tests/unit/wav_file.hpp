@@ -24,6 +24,10 @@ bytes riff_wave(const std::vector<bytes>& chunks);
 // A canonical 44-byte-header mono 16-bit file.
 bytes canonical_wave(std::uint32_t rate, const std::vector<std::int16_t>& samples);
 
+// What a text-mode stream of this platform writes for "\n" ("\r\n" on
+// Windows): the line end every text file of the program must have.
+std::string text_mode_line_end();
+
 // A fresh directory under the system's temporary one, removed at the end.
 struct scratch_directory {
   std::filesystem::path path;

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "wav/io_error.hpp"
+#include "core/io_error.hpp"
 #include "wav/wave_data.hpp"
 #include "wav_file.hpp"
 
@@ -65,11 +65,13 @@ std::vector<layout_case> layout_cases() {
   return {
       {"canonical", canonical_wave(8000, three_samples), 3, 8000, nullptr},
       {"empty data", canonical_wave(8000, {}), 0, 8000, nullptr},
-      {"odd data size drops the last byte", with_data_size(canonical_wave(8000, {1, 2, 3}), 5), 2,
-       8000, nullptr},
+      {"odd data size drops the last byte", with_data_size(canonical_wave(8000, three_samples), 5),
+       2, 8000, nullptr},
       {"LIST with odd size and pad before data",
        riff_wave({fmt, chunk("LIST", bytes(7, 'x')), data}), 3, 8000, nullptr},
       {"JUNK before fmt", riff_wave({chunk("JUNK", bytes(28, 0)), fmt, data}), 3, 8000, nullptr},
+      {"chunks before the samples longer than a first read",
+       riff_wave({fmt, chunk("LIST", bytes(200001, 'x')), data}), 3, 8000, nullptr},
       {"18-byte fmt chunk", riff_wave({long_format_chunk(), data}), 3, 22050, nullptr},
       {"extensible PCM", riff_wave({extensible_format(1, 16), data}), 3, 48000, nullptr},
       {"declared size past the end is clamped",
@@ -104,27 +106,37 @@ std::vector<layout_case> layout_cases() {
   };
 }
 
+// Each layout read from memory and from a file: the same answer both ways.
 TEST(WavReader, AcceptsOrRefusesEachLayout) {
   for (const layout_case& c : layout_cases()) {
-    SCOPED_TRACE(c.name);
-    scratch_directory dir;
-    dir.write("tec.wav", c.file);
-    wave_data wave;
-    testing::internal::CaptureStderr();
-    std::optional<std::string> refusal;
-    try {
-      read_wave(&wave, dir.file("tec.wav").c_str());
-    } catch (const io_error& error) {
-      refusal = error.what();
-    }
-    testing::internal::GetCapturedStderr();
-    if (c.refusal != nullptr) {
-      EXPECT_EQ(refusal, dir.file("tec.wav") + ": " + c.refusal);
-    } else {
-      ASSERT_EQ(refusal, std::nullopt);
-      EXPECT_EQ(wave.sample_count, c.sample_count);
-      EXPECT_EQ(wave.sample_rate, c.sample_rate);
-      EXPECT_EQ(wave.bits_per_sample, 16);
+    for (const bool from_file : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (from_file ? ", from a file" : ", from memory"));
+      scratch_directory dir;
+      dir.write("tec.wav", c.file);
+      wave_data wave;
+      testing::internal::CaptureStderr();
+      std::optional<std::string> refusal;
+      try {
+        if (from_file) {
+          read_wave(&wave, dir.file("tec.wav").c_str(), stderr);
+        } else {
+          read_wave_bytes(c.file, &wave, dir.file("tec.wav").c_str(), stderr);
+        }
+      } catch (const io_error& error) {
+        refusal = error.what();
+      }
+      testing::internal::GetCapturedStderr();
+      if (c.refusal != nullptr) {
+        EXPECT_EQ(refusal, dir.file("tec.wav") + ": " + c.refusal);
+      } else {
+        ASSERT_EQ(refusal, std::nullopt);
+        EXPECT_EQ(wave.sample_count, c.sample_count);
+        EXPECT_EQ(wave.sample_rate, c.sample_rate);
+        EXPECT_EQ(wave.bits_per_sample, 16);
+        for (std::int32_t n = 0; n < wave.sample_count; ++n) {
+          EXPECT_EQ(wave.samples[n], three_samples[n] / 32768.0) << n;
+        }
+      }
     }
   }
 }
@@ -133,7 +145,7 @@ TEST(WavReader, HoldsStoredSamplesAsExactFractionsOfFullScale) {
   scratch_directory dir;
   dir.write("tec.wav", canonical_wave(8000, {-32768, -1, 0, 1, 16384, 32767}));
   wave_data wave;
-  read_wave(&wave, dir.file("tec.wav").c_str());
+  read_wave(&wave, dir.file("tec.wav").c_str(), stderr);
   ASSERT_EQ(wave.sample_count, 6);
   EXPECT_EQ(wave.samples[0], -1.0);
   EXPECT_EQ(wave.samples[1], -1.0 / 32768);
@@ -148,7 +160,7 @@ TEST(WavReader, SkippedChunksDoNotLeakIntoTheSamples) {
   dir.write("tec.wav", riff_wave({format_chunk(1, 1, 8000, 16), chunk("LIST", bytes(9, 0x7F)),
                                   chunk("data", s16_payload({100, -100}))}));
   wave_data wave;
-  read_wave(&wave, dir.file("tec.wav").c_str());
+  read_wave(&wave, dir.file("tec.wav").c_str(), stderr);
   ASSERT_EQ(wave.sample_count, 2);
   EXPECT_EQ(wave.samples[0], 100.0 / 32768);
   EXPECT_EQ(wave.samples[1], -100.0 / 32768);
@@ -165,7 +177,7 @@ TEST(WavReader, LongRecordsAreReadWholeAndInOrder) {
   dir.write("tec.wav", riff_wave({format_chunk(1, 1, 8000, 16), chunk("LIST", bytes(9, 0x7F)),
                                   chunk("data", s16_payload(samples))}));
   wave_data wave;
-  read_wave(&wave, dir.file("tec.wav").c_str());
+  read_wave(&wave, dir.file("tec.wav").c_str(), stderr);
   ASSERT_EQ(wave.sample_count, static_cast<std::int32_t>(samples.size()));
   for (std::size_t n = 0; n < samples.size(); ++n) {
     ASSERT_EQ(wave.samples[n], samples[n] / 32768.0) << n;
@@ -193,7 +205,7 @@ TEST(WavReader, WarnsOnceWhenTheDataSizeIsClamped) {
   dir.write("tec.wav", with_data_size(canonical_wave(8000, three_samples), 0xFFFFFFFF));
   wave_data wave;
   testing::internal::CaptureStderr();
-  read_wave(&wave, dir.file("tec.wav").c_str());
+  read_wave(&wave, dir.file("tec.wav").c_str(), stderr);
   const std::string warning = testing::internal::GetCapturedStderr();
   EXPECT_EQ(warning, "wave_effect: " + dir.file("tec.wav") +
                          ": the \"data\" chunk declares 4294967295 bytes but only 6 are present; "
@@ -207,7 +219,7 @@ TEST(WavReader, ReportsFilesThatCannotBeRead) {
   EXPECT_THROW(
       {
         try {
-          read_wave(&wave, missing.c_str());
+          read_wave(&wave, missing.c_str(), stderr);
         } catch (const io_error& error) {
           EXPECT_EQ(std::string(error.what()),
                     missing + ": cannot open: no such file or directory");
@@ -217,7 +229,7 @@ TEST(WavReader, ReportsFilesThatCannotBeRead) {
       io_error);
   std::filesystem::create_directory(missing);
   try {
-    read_wave(&wave, missing.c_str());
+    read_wave(&wave, missing.c_str(), stderr);
     ADD_FAILURE() << "a directory was read";
   } catch (const io_error& error) {
     EXPECT_EQ(std::string(error.what()), missing + ": is a directory, not a WAV file");

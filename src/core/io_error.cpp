@@ -1,4 +1,4 @@
-#include "wav/io_error.hpp"
+#include "core/io_error.hpp"
 
 #include <cctype>
 #include <cstring>

@@ -1,0 +1,164 @@
+#pragma once
+
+// Every compiler extension the program uses, each with a plain C++20
+// fallback. GCC and Clang get the extensions; any other compiler (MSVC), or
+// a build with WAVE_EFFECT_PORTABLE defined, gets the fallbacks. Both give
+// the same results to the bit: the extensions only change how fast the same
+// IEEE operations run.
+//
+//   WAVE_EFFECT_ALWAYS_INLINE  a function the hot loops need inlined
+//   WAVE_EFFECT_INLINE_LAMBDA  the same for a lambda (after its parameters)
+//   WAVE_EFFECT_RESTRICT       a pointer that no other pointer in scope aliases
+//   WAVE_EFFECT_CLONES         a function worth a second, AVX2 build
+//   lanes4, lanes2             four and two doubles side by side
+//   mask4, mask2               their comparisons: all ones where one holds
+//   LOAD_LANES, STORE_LANES    lanes from and to any double's address
+//   SELECT_LANES(m, a, b)      lane by lane, a where m holds and b elsewhere
+
+#include <cstdint>
+#include <cstring>
+
+#if !defined(WAVE_EFFECT_PORTABLE) && (defined(__GNUC__) || defined(__clang__))
+#define WAVE_EFFECT_VECTOR_EXTENSIONS 1
+#endif
+
+#if defined(WAVE_EFFECT_VECTOR_EXTENSIONS)
+#define WAVE_EFFECT_ALWAYS_INLINE __attribute__((always_inline)) inline
+#define WAVE_EFFECT_INLINE_LAMBDA __attribute__((always_inline))
+#define WAVE_EFFECT_RESTRICT __restrict
+#else
+#define WAVE_EFFECT_ALWAYS_INLINE inline
+#define WAVE_EFFECT_INLINE_LAMBDA
+#define WAVE_EFFECT_RESTRICT
+#endif
+
+// GCC picks one clone when the program starts, from what the processor has.
+#if defined(WAVE_EFFECT_VECTOR_EXTENSIONS) && defined(__GNUC__) && !defined(__clang__) && \
+    defined(__x86_64__) && !defined(_WIN32)
+#define WAVE_EFFECT_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define WAVE_EFFECT_CLONES
+#endif
+
+// Lanes are loaded and stored by memcpy, which compilers turn into one
+// unaligned load or store, and which never changes how a vector is passed
+// between the clones of a function (macros, not functions, for that reason).
+#define LOAD_LANES(vector, pointer) std::memcpy(&(vector), (pointer), sizeof(vector))
+#define STORE_LANES(pointer, vector) std::memcpy((pointer), &(vector), sizeof(vector))
+
+#if defined(WAVE_EFFECT_VECTOR_EXTENSIONS)
+
+// GCC's and Clang's vector types: each operation is the same IEEE operation
+// on every lane, so vector code computes exactly what scalar code does.
+typedef double lanes4 __attribute__((vector_size(32)));
+typedef double lanes2 __attribute__((vector_size(16)));  // what every x86-64 has
+typedef std::int64_t mask4 __attribute__((vector_size(32)));
+typedef std::int64_t mask2 __attribute__((vector_size(16)));
+#define SELECT_LANES(mask, a, b) ((mask) ? (a) : (b))
+
+#else
+
+// The same lanes as a plain array, with the operators the effects use.
+template <class T, int N>
+struct lanes_of {
+  T lane[N];
+  T& operator[](int k) { return lane[k]; }
+  const T& operator[](int k) const { return lane[k]; }
+};
+using lanes4 = lanes_of<double, 4>;
+using lanes2 = lanes_of<double, 2>;
+using mask4 = lanes_of<std::int64_t, 4>;
+using mask2 = lanes_of<std::int64_t, 2>;
+
+template <class T, int N, class Op>
+lanes_of<T, N> each_lane(const lanes_of<T, N>& a, const lanes_of<T, N>& b, Op op) {
+  lanes_of<T, N> result;
+  for (int k = 0; k < N; ++k) {
+    result.lane[k] = op(a.lane[k], b.lane[k]);
+  }
+  return result;
+}
+
+template <class T, int N>
+lanes_of<T, N> broadcast(T value) {
+  lanes_of<T, N> result;
+  for (int k = 0; k < N; ++k) {
+    result.lane[k] = value;
+  }
+  return result;
+}
+
+template <class T, int N, class Compare>
+lanes_of<std::int64_t, N> compare_lanes(const lanes_of<T, N>& a, const lanes_of<T, N>& b,
+                                        Compare compare) {
+  lanes_of<std::int64_t, N> result;
+  for (int k = 0; k < N; ++k) {
+    result.lane[k] = compare(a.lane[k], b.lane[k]) ? -1 : 0;
+  }
+  return result;
+}
+
+#define WAVE_EFFECT_LANE_OPERATOR(op)                                            \
+  template <class T, int N>                                                      \
+  lanes_of<T, N> operator op(const lanes_of<T, N>& a, const lanes_of<T, N>& b) { \
+    return each_lane(a, b, [](T x, T y) { return static_cast<T>(x op y); });     \
+  }                                                                              \
+  template <class T, int N>                                                      \
+  lanes_of<T, N> operator op(const lanes_of<T, N>& a, T b) {                     \
+    return a op broadcast<T, N>(b);                                              \
+  }                                                                              \
+  template <class T, int N>                                                      \
+  lanes_of<T, N> operator op(T a, const lanes_of<T, N>& b) {                     \
+    return broadcast<T, N>(a) op b;                                              \
+  }                                                                              \
+  template <class T, int N>                                                      \
+  lanes_of<T, N>& operator op##=(lanes_of<T, N>& a, const lanes_of<T, N>& b) {   \
+    return a = a op b;                                                           \
+  }
+WAVE_EFFECT_LANE_OPERATOR(+)
+WAVE_EFFECT_LANE_OPERATOR(-)
+WAVE_EFFECT_LANE_OPERATOR(*)
+WAVE_EFFECT_LANE_OPERATOR(&)
+WAVE_EFFECT_LANE_OPERATOR(|)
+#undef WAVE_EFFECT_LANE_OPERATOR
+
+#define WAVE_EFFECT_LANE_COMPARISON(op)                                                     \
+  template <class T, int N>                                                                 \
+  lanes_of<std::int64_t, N> operator op(const lanes_of<T, N>& a, const lanes_of<T, N>& b) { \
+    return compare_lanes(a, b, [](T x, T y) { return x op y; });                            \
+  }                                                                                         \
+  template <class T, int N>                                                                 \
+  lanes_of<std::int64_t, N> operator op(const lanes_of<T, N>& a, T b) {                     \
+    return a op broadcast<T, N>(b);                                                         \
+  }
+WAVE_EFFECT_LANE_COMPARISON(<)
+WAVE_EFFECT_LANE_COMPARISON(>)
+WAVE_EFFECT_LANE_COMPARISON(==)
+WAVE_EFFECT_LANE_COMPARISON(!=)
+#undef WAVE_EFFECT_LANE_COMPARISON
+
+template <class T, int N>
+lanes_of<T, N> operator-(const lanes_of<T, N>& a) {
+  lanes_of<T, N> result;
+  for (int k = 0; k < N; ++k) {
+    result.lane[k] = -a.lane[k];
+  }
+  return result;
+}
+
+template <class T, int N>
+lanes_of<T, N> select_lanes(const lanes_of<std::int64_t, N>& mask, const lanes_of<T, N>& a,
+                            const lanes_of<T, N>& b) {
+  lanes_of<T, N> result;
+  for (int k = 0; k < N; ++k) {
+    result.lane[k] = mask.lane[k] != 0 ? a.lane[k] : b.lane[k];
+  }
+  return result;
+}
+template <class T>
+T select_lanes(bool condition, T a, T b) {
+  return condition ? a : b;
+}
+#define SELECT_LANES(mask, a, b) select_lanes((mask), (a), (b))
+
+#endif

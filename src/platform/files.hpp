@@ -1,0 +1,92 @@
+#pragma once
+
+// The operating system's side of the program: the few file and process
+// operations it needs, with a POSIX implementation (files_posix.cpp) and a
+// Win32 one (files_win32.cpp), chosen at build time. Nothing else in the
+// program includes a system header.
+//
+// A call that fails returns false (or a file that is not open) and leaves
+// the reason in plain words ("no such file or directory") for
+// failure_reason(), on the thread that made the call.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// An open file: a descriptor or a handle, -1 when not open. Plain value;
+// close_file ends it.
+struct file {
+  std::intptr_t native = -1;
+  bool is_open() const { return native != -1; }
+};
+
+// The reason the last failed call of this thread failed.
+std::string failure_reason();
+
+// The end of a line in a text file, as a text-mode stream writes "\n".
+#if defined(_WIN32)
+inline constexpr std::string_view text_line_end = "\r\n";
+#else
+inline constexpr std::string_view text_line_end = "\n";
+#endif
+
+// For reading; fails on what cannot be opened so (a missing file).
+file open_for_reading(const char* path);
+// For writing, created empty when missing and left as it is otherwise.
+file open_for_writing(const char* path);
+// For writing, created here and now: fails when the name exists, so that
+// nothing is ever written through a name someone else holds.
+file create_new(const char* path);
+// Closes the file; false when the system reports that written bytes were
+// lost. A file that is not open is left alone.
+bool close_file(file& f);
+
+struct file_facts {
+  bool regular;    // a plain file, not a device, pipe or directory
+  bool directory;  // a directory (opened for reading)
+  std::uint64_t size;
+};
+bool describe(file f, file_facts* facts);
+
+// Reads up to `count` bytes at `offset`; `*got` is 0 at the end of the file.
+bool read_at(file f, void* bytes, std::size_t count, std::uint64_t offset, std::size_t* got);
+// Writes all `count` bytes at `offset` of a regular file.
+bool write_at(file f, const void* bytes, std::size_t count, std::uint64_t offset);
+// Writes all `count` bytes after those written before: the one way into a
+// device or a pipe, where offsets mean nothing.
+bool write_next(file f, const void* bytes, std::size_t count);
+
+// Empties the file held open as `f`, which was opened as `path`; a device or
+// a pipe has nothing to empty and is left as it is.
+bool empty_file(file f, const char* path);
+
+// Renames `from` over `to` in one step: `to` is always either the earlier
+// file or the new one, never a mix or nothing.
+bool replace_file(const char* from, const char* to);
+bool remove_file(const char* path);
+
+// Opens `path`, about to be replaced, for release_replaced to close later;
+// where that gains nothing (or cannot be done) gives a file that is not open.
+file hold_replaced(const char* path);
+
+// A number that tells this process from others running now.
+unsigned long process_id();
+
+// Removes `path` if the program is stopped by an interrupt (Ctrl-C, a
+// hangup or a termination request) before forget_on_interrupt is called;
+// one path at a time.
+void remove_on_interrupt(const char* path);
+void forget_on_interrupt();
+
+// What the process sets up before anything else: a file-size limit then
+// shows as a failed write instead of killing the program mid-file.
+void prepare_process();
+
+// Tells the system that [memory, memory + size) is about to be written
+// throughout: it may map the pages in one go. The contents are not changed.
+void prepare_for_writing(void* memory, std::size_t size);
+
+}  // namespace platform

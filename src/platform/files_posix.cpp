@@ -1,0 +1,224 @@
+// The platform layer on POSIX systems (Linux, the BSDs, macOS).
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+#include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/files.hpp"
+
+namespace platform {
+
+namespace {
+
+thread_local int last_error = 0;
+
+bool failed() {
+  last_error = errno;
+  return false;
+}
+
+int descriptor(file f) { return static_cast<int>(f.native); }
+
+file opened(int result) {
+  if (result < 0) {
+    last_error = errno;
+    return file{};
+  }
+  return file{result};
+}
+
+}  // namespace
+
+std::string failure_reason() {
+  std::string reason = std::strerror(last_error);
+  if (!reason.empty()) {
+    reason[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(reason[0])));
+  }
+  return reason;
+}
+
+file open_for_reading(const char* path) { return opened(open(path, O_RDONLY | O_CLOEXEC)); }
+
+file open_for_writing(const char* path) {
+  return opened(open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+}
+
+file create_new(const char* path) {
+  return opened(open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+}
+
+bool close_file(file& f) {
+  if (!f.is_open()) {
+    return true;
+  }
+  const int result = close(descriptor(f));
+  f = file{};
+  // EINTR: the descriptor is gone all the same on Linux, and nothing was lost.
+  return result == 0 || errno == EINTR || failed();
+}
+
+bool describe(file f, file_facts* facts) {
+  struct stat status {};
+  if (fstat(descriptor(f), &status) != 0) {
+    return failed();
+  }
+  facts->regular = S_ISREG(status.st_mode);
+  facts->directory = S_ISDIR(status.st_mode);
+  facts->size = static_cast<std::uint64_t>(status.st_size);
+  return true;
+}
+
+bool read_at(file f, void* bytes, std::size_t count, std::uint64_t offset, std::size_t* got) {
+  for (;;) {
+    const ssize_t result = pread(descriptor(f), bytes, count, static_cast<off_t>(offset));
+    if (result >= 0) {
+      *got = static_cast<std::size_t>(result);
+      return true;
+    }
+    if (errno != EINTR) {
+      return failed();
+    }
+  }
+}
+
+bool write_at(file f, const void* bytes, std::size_t count, std::uint64_t offset) {
+  const auto* p = static_cast<const char*>(bytes);
+  for (std::size_t done = 0; done < count;) {
+    const ssize_t written =
+        pwrite(descriptor(f), p + done, count - done, static_cast<off_t>(offset + done));
+    if (written < 0 && errno == EINTR) {
+      continue;
+    }
+    if (written <= 0) {
+      if (written == 0) {
+        errno = EIO;
+      }
+      return failed();
+    }
+    done += static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+bool write_next(file f, const void* bytes, std::size_t count) {
+  const auto* p = static_cast<const char*>(bytes);
+  for (std::size_t done = 0; done < count;) {
+    const ssize_t written = write(descriptor(f), p + done, count - done);
+    if (written < 0 && errno == EINTR) {
+      continue;
+    }
+    if (written <= 0) {
+      if (written == 0) {
+        errno = EIO;
+      }
+      return failed();
+    }
+    done += static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+// ext4 writes a file out in full when a descriptor it was emptied through
+// is closed (its guard for programs that rewrite a file in place), so the
+// close of a dump emptied through its own descriptor waits for the disk.
+// The file is emptied through a second descriptor instead, closed at once
+// while there is nothing to write out. Should the name no longer lead to
+// the file held open (or not without waiting), the held one is emptied.
+bool empty_file(file f, const char* path) {
+  struct stat held {};
+  if (fstat(descriptor(f), &held) == 0 && !S_ISREG(held.st_mode)) {
+    return true;  // a device or a pipe (say /dev/null) has nothing to empty
+  }
+  const int other = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat other_status {};
+  const bool same_file = other >= 0 && fstat(other, &other_status) == 0 &&
+                         held.st_dev == other_status.st_dev && held.st_ino == other_status.st_ino;
+  const bool emptied = ftruncate(same_file ? other : descriptor(f), 0) == 0;
+  const int error_number = errno;
+  if (other >= 0) {
+    close(other);
+  }
+  errno = error_number;
+  return emptied || failed();
+}
+
+bool replace_file(const char* from, const char* to) {
+  return std::rename(from, to) == 0 || failed();
+}
+
+bool remove_file(const char* path) { return unlink(path) == 0 || failed(); }
+
+// The rename drops the earlier file, and the kernel frees its blocks (on
+// some disks waiting for them to be discarded) when the last reference to
+// it goes. Held open across the rename, it goes when the caller closes it,
+// at a moment of its choosing.
+file hold_replaced(const char* path) { return file{open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC)}; }
+
+unsigned long process_id() { return static_cast<unsigned long>(getpid()); }
+
+namespace {
+
+// A signal handler may only use what is async-signal-safe, so the name of
+// the file to remove waits in a fixed buffer.
+char pending_path[4096];
+constexpr int interrupt_signals[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void remove_pending_and_reraise(int signal_number) {
+  unlink(pending_path);
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
+}  // namespace
+
+void remove_on_interrupt(const char* path) {
+  const std::size_t length = std::strlen(path);
+  if (length >= sizeof pending_path) {
+    return;
+  }
+  std::memcpy(pending_path, path, length + 1);
+  for (int signal_number : interrupt_signals) {
+    std::signal(signal_number, remove_pending_and_reraise);
+  }
+}
+
+void forget_on_interrupt() {
+  for (int signal_number : interrupt_signals) {
+    std::signal(signal_number, SIG_DFL);
+  }
+  pending_path[0] = '\0';
+}
+
+void prepare_process() { std::signal(SIGXFSZ, SIG_IGN); }
+
+void prepare_for_writing(void* memory, std::size_t size) {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+  // Mapping fresh pages one fault at a time is slow on virtual machines;
+  // this maps them in one call. Only the pages wholly inside the stretch: a
+  // page shared with a neighbouring stretch is left to fault as usual. A
+  // kernel without the request refuses it, and nothing is lost.
+  static const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto begin = reinterpret_cast<std::uintptr_t>(memory);
+  const std::uintptr_t end = begin + size;
+  const std::uintptr_t first = (begin + page - 1) / page * page;
+  const std::uintptr_t last = end / page * page;
+  if (first < last) {
+    madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+  }
+#else
+  (void)memory;
+  (void)size;
+#endif
+}
+
+}  // namespace platform

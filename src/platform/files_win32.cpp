@@ -1,0 +1,255 @@
+// The platform layer on Windows, through the Win32 API.
+
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include <csignal>
+#include <cstring>
+
+#include "platform/files.hpp"
+
+namespace platform {
+
+namespace {
+
+thread_local DWORD last_error = 0;
+thread_local bool last_was_directory = false;
+
+bool failed(const char* path = nullptr) {
+  last_error = GetLastError();
+  // Windows answers "access denied" where the name is a directory; say what
+  // the user can act on.
+  const DWORD attributes = path != nullptr ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
+  last_was_directory = last_error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+                       (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  return false;
+}
+
+HANDLE handle(file f) { return reinterpret_cast<HANDLE>(f.native); }
+
+file opened(HANDLE result, const char* path) {
+  if (result == INVALID_HANDLE_VALUE) {
+    failed(path);
+    return file{};
+  }
+  return file{reinterpret_cast<std::intptr_t>(result)};
+}
+
+// Sharing as POSIX programs expect: others may read, write, rename and
+// delete a file this program holds open.
+constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+}  // namespace
+
+std::string failure_reason() {
+  if (last_was_directory) {
+    return "is a directory";
+  }
+  switch (last_error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return "no such file or directory";
+    case ERROR_ACCESS_DENIED:
+      return "permission denied";
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return "file exists";
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return "no space left on device";
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return "the file is in use by another program";
+    case ERROR_HANDLE_EOF:
+      return "end of file";
+    default:
+      break;
+  }
+  char text[512] = {};
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, last_error,
+      MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), text, sizeof text, nullptr);
+  std::string reason(text, length);
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
+                             reason.back() == '.' || reason.back() == ' ')) {
+    reason.pop_back();
+  }
+  if (reason.empty()) {
+    return "system error " + std::to_string(last_error);
+  }
+  if (reason[0] >= 'A' && reason[0] <= 'Z') {
+    reason[0] = static_cast<char>(reason[0] - 'A' + 'a');
+  }
+  return reason;
+}
+
+file open_for_reading(const char* path) {
+  // FILE_FLAG_BACKUP_SEMANTICS lets a directory be opened too, so that the
+  // caller can tell it from a missing file.
+  return opened(CreateFileA(path, GENERIC_READ, share_all, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr),
+                path);
+}
+
+file open_for_writing(const char* path) {
+  return opened(CreateFileA(path, GENERIC_WRITE, share_all, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr),
+                path);
+}
+
+file create_new(const char* path) {
+  return opened(CreateFileA(path, GENERIC_WRITE, share_all, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr),
+                path);
+}
+
+bool close_file(file& f) {
+  if (!f.is_open()) {
+    return true;
+  }
+  const BOOL closed = CloseHandle(handle(f));
+  f = file{};
+  return closed != 0 || failed();
+}
+
+bool describe(file f, file_facts* facts) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  const DWORD type = GetFileType(handle(f));
+  if (type != FILE_TYPE_DISK) {
+    *facts = {false, false, 0};  // a device (NUL, a console) or a pipe
+    return true;
+  }
+  if (!GetFileInformationByHandle(handle(f), &information)) {
+    return failed();
+  }
+  facts->directory = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  facts->regular = !facts->directory;
+  facts->size = (std::uint64_t{information.nFileSizeHigh} << 32) | information.nFileSizeLow;
+  return true;
+}
+
+namespace {
+
+OVERLAPPED at_offset(std::uint64_t offset) {
+  OVERLAPPED position{};
+  position.Offset = static_cast<DWORD>(offset);
+  position.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return position;
+}
+
+// One call moves at most this much; larger transfers are split.
+constexpr std::size_t largest_transfer = std::size_t{1} << 30;
+
+}  // namespace
+
+bool read_at(file f, void* bytes, std::size_t count, std::uint64_t offset, std::size_t* got) {
+  OVERLAPPED position = at_offset(offset);
+  DWORD done = 0;
+  const auto wanted = static_cast<DWORD>(count < largest_transfer ? count : largest_transfer);
+  if (!ReadFile(handle(f), bytes, wanted, &done, &position)) {
+    if (GetLastError() == ERROR_HANDLE_EOF) {
+      *got = 0;
+      return true;
+    }
+    return failed();
+  }
+  *got = done;
+  return true;
+}
+
+bool write_at(file f, const void* bytes, std::size_t count, std::uint64_t offset) {
+  const auto* p = static_cast<const char*>(bytes);
+  for (std::size_t done = 0; done < count;) {
+    const std::size_t left = count - done;
+    const auto wanted = static_cast<DWORD>(left < largest_transfer ? left : largest_transfer);
+    OVERLAPPED position = at_offset(offset + done);
+    DWORD written = 0;
+    if (!WriteFile(handle(f), p + done, wanted, &written, &position)) {
+      return failed();
+    }
+    if (written == 0) {
+      SetLastError(ERROR_WRITE_FAULT);
+      return failed();
+    }
+    done += written;
+  }
+  return true;
+}
+
+bool write_next(file f, const void* bytes, std::size_t count) {
+  const auto* p = static_cast<const char*>(bytes);
+  for (std::size_t done = 0; done < count;) {
+    const std::size_t left = count - done;
+    const auto wanted = static_cast<DWORD>(left < largest_transfer ? left : largest_transfer);
+    DWORD written = 0;
+    if (!WriteFile(handle(f), p + done, wanted, &written, nullptr)) {
+      return failed();
+    }
+    if (written == 0) {
+      SetLastError(ERROR_WRITE_FAULT);
+      return failed();
+    }
+    done += written;
+  }
+  return true;
+}
+
+bool empty_file(file f, const char*) {
+  if (GetFileType(handle(f)) != FILE_TYPE_DISK) {
+    return true;  // a device (NUL) has nothing to empty
+  }
+  FILE_END_OF_FILE_INFO end{};
+  return SetFileInformationByHandle(handle(f), FileEndOfFileInfo, &end, sizeof end) != 0 ||
+         failed();
+}
+
+bool replace_file(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0 || failed(to);
+}
+
+bool remove_file(const char* path) { return DeleteFileA(path) != 0 || failed(path); }
+
+// Holding the earlier file open would only stand in the way of the rename.
+file hold_replaced(const char*) { return file{}; }
+
+unsigned long process_id() { return GetCurrentProcessId(); }
+
+namespace {
+
+char pending_path[MAX_PATH + 1];
+constexpr int interrupt_signals[] = {SIGINT, SIGTERM, SIGBREAK};
+
+// Runs on a thread of its own; the file was opened with FILE_SHARE_DELETE,
+// so it can be deleted while still open, and goes when the process does.
+extern "C" void remove_pending_and_reraise(int signal_number) {
+  DeleteFileA(pending_path);
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
+}  // namespace
+
+void remove_on_interrupt(const char* path) {
+  const std::size_t length = std::strlen(path);
+  if (length >= sizeof pending_path) {
+    return;
+  }
+  std::memcpy(pending_path, path, length + 1);
+  for (int signal_number : interrupt_signals) {
+    std::signal(signal_number, remove_pending_and_reraise);
+  }
+}
+
+void forget_on_interrupt() {
+  for (int signal_number : interrupt_signals) {
+    std::signal(signal_number, SIG_DFL);
+  }
+  pending_path[0] = '\0';
+}
+
+void prepare_process() {}
+
+void prepare_for_writing(void*, std::size_t) {}
+
+}  // namespace platform
