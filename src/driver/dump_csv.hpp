@@ -29,8 +29,9 @@ text_file open_text_file(const char* name);
 void empty_text_file(text_file& file);
 
 // Writes the input samples to `before` and the output samples to `after`,
-// one "%f" value per line (with the platform's text line end), line n holding sample n, no header,
-// and closes both, checking that every byte reached its file. Where there is a second core, each
-// file's blocks are formatted and written by two threads in turn. Throws io_error naming the first
-// file that failed.
+// one "%f" value per line, line n holding sample n, no header, each line
+// ending as a text-mode stream ends it ("\r\n" on Windows), and closes
+// both, checking that every byte reached its file. Where there is a second
+// core, each file's blocks are formatted and written by two threads in
+// turn. Throws io_error naming the first file that failed.
 void dump_csv(text_file& before, text_file& after, const wave_data* in, const wave_data* out);

@@ -13,12 +13,6 @@
 
 namespace {
 
-// The program's files, all in the working directory.
-constexpr const char* input_wave_name = "tec.wav";
-constexpr const char* output_wave_name = "ex8_2.wav";
-constexpr const char* before_dump_name = "wave-before.csv";
-constexpr const char* after_dump_name = "wave-after.csv";
-
 void run_distortion(const wave_data* in, wave_data* out, const console& io) {
   distortion_settings settings{};
   settings.gain = ask_number(io, "gain:", "gain");

@@ -2,6 +2,12 @@
 
 #include "driver/console.hpp"
 
+// The program's files, all in the working directory.
+inline constexpr const char* input_wave_name = "tec.wav";
+inline constexpr const char* output_wave_name = "ex8_2.wav";
+inline constexpr const char* before_dump_name = "wave-before.csv";
+inline constexpr const char* after_dump_name = "wave-after.csv";
+
 // The whole run: create the dumps, read "tec.wav", print its sample count,
 // ask for the effect and apply it, dump both signals and write "ex8_2.wav",
 // all in the working directory. Throws io_error (or std::bad_alloc) when

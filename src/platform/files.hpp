@@ -68,8 +68,9 @@ bool empty_file(file f, const char* path);
 bool replace_file(const char* from, const char* to);
 bool remove_file(const char* path);
 
-// Opens `path`, about to be replaced, for release_replaced to close later;
-// where that gains nothing (or cannot be done) gives a file that is not open.
+// Opens `path`, about to be replaced, for the caller to close (close_file)
+// when it chooses; where that gains nothing, or cannot be done, gives a
+// file that is not open.
 file hold_replaced(const char* path);
 
 // A number that tells this process from others running now.
@@ -77,9 +78,12 @@ unsigned long process_id();
 
 // Removes `path` if the program is stopped by an interrupt (Ctrl-C, a
 // hangup or a termination request) before forget_on_interrupt is called;
-// one path at a time.
+// one path at a time. (interrupts.cpp, through remove_now.)
 void remove_on_interrupt(const char* path);
 void forget_on_interrupt();
+// Removes `path` with nothing but what a signal handler may call, and
+// reports nothing.
+void remove_now(const char* path);
 
 // What the process sets up before anything else: a file-size limit then
 // shows as a failed write instead of killing the program mid-file.

@@ -91,11 +91,15 @@ bool read_at(file f, void* bytes, std::size_t count, std::uint64_t offset, std::
   }
 }
 
-bool write_at(file f, const void* bytes, std::size_t count, std::uint64_t offset) {
+namespace {
+
+// Writes all `count` bytes through write_some(p, n, done), which writes up
+// to n bytes from p, `done` bytes into the transfer, as write(2) does.
+template <class WriteSome>
+bool write_all(const void* bytes, std::size_t count, WriteSome write_some) {
   const auto* p = static_cast<const char*>(bytes);
   for (std::size_t done = 0; done < count;) {
-    const ssize_t written =
-        pwrite(descriptor(f), p + done, count - done, static_cast<off_t>(offset + done));
+    const ssize_t written = write_some(p + done, count - done, done);
     if (written < 0 && errno == EINTR) {
       continue;
     }
@@ -110,22 +114,18 @@ bool write_at(file f, const void* bytes, std::size_t count, std::uint64_t offset
   return true;
 }
 
+}  // namespace
+
+bool write_at(file f, const void* bytes, std::size_t count, std::uint64_t offset) {
+  return write_all(bytes, count, [&](const char* p, std::size_t n, std::size_t done) {
+    return pwrite(descriptor(f), p, n, static_cast<off_t>(offset + done));
+  });
+}
+
 bool write_next(file f, const void* bytes, std::size_t count) {
-  const auto* p = static_cast<const char*>(bytes);
-  for (std::size_t done = 0; done < count;) {
-    const ssize_t written = write(descriptor(f), p + done, count - done);
-    if (written < 0 && errno == EINTR) {
-      continue;
-    }
-    if (written <= 0) {
-      if (written == 0) {
-        errno = EIO;
-      }
-      return failed();
-    }
-    done += static_cast<std::size_t>(written);
-  }
-  return true;
+  return write_all(bytes, count, [&](const char* p, std::size_t n, std::size_t) {
+    return write(descriptor(f), p, n);
+  });
 }
 
 // ext4 writes a file out in full when a descriptor it was emptied through
@@ -166,38 +166,7 @@ file hold_replaced(const char* path) { return file{open(path, O_RDONLY | O_NONBL
 
 unsigned long process_id() { return static_cast<unsigned long>(getpid()); }
 
-namespace {
-
-// A signal handler may only use what is async-signal-safe, so the name of
-// the file to remove waits in a fixed buffer.
-char pending_path[4096];
-constexpr int interrupt_signals[] = {SIGINT, SIGTERM, SIGHUP};
-
-extern "C" void remove_pending_and_reraise(int signal_number) {
-  unlink(pending_path);
-  std::signal(signal_number, SIG_DFL);
-  std::raise(signal_number);
-}
-
-}  // namespace
-
-void remove_on_interrupt(const char* path) {
-  const std::size_t length = std::strlen(path);
-  if (length >= sizeof pending_path) {
-    return;
-  }
-  std::memcpy(pending_path, path, length + 1);
-  for (int signal_number : interrupt_signals) {
-    std::signal(signal_number, remove_pending_and_reraise);
-  }
-}
-
-void forget_on_interrupt() {
-  for (int signal_number : interrupt_signals) {
-    std::signal(signal_number, SIG_DFL);
-  }
-  pending_path[0] = '\0';
-}
+void remove_now(const char* path) { unlink(path); }
 
 void prepare_process() { std::signal(SIGXFSZ, SIG_IGN); }
 

@@ -4,7 +4,6 @@
 #define NOMINMAX
 #include <windows.h>
 
-#include <csignal>
 #include <cstring>
 
 #include "platform/files.hpp"
@@ -158,14 +157,19 @@ bool read_at(file f, void* bytes, std::size_t count, std::uint64_t offset, std::
   return true;
 }
 
-bool write_at(file f, const void* bytes, std::size_t count, std::uint64_t offset) {
+namespace {
+
+// Writes all `count` bytes, at `offset` or (without one) after what was
+// written before.
+bool write_all(file f, const void* bytes, std::size_t count, const std::uint64_t* offset) {
   const auto* p = static_cast<const char*>(bytes);
   for (std::size_t done = 0; done < count;) {
     const std::size_t left = count - done;
     const auto wanted = static_cast<DWORD>(left < largest_transfer ? left : largest_transfer);
-    OVERLAPPED position = at_offset(offset + done);
+    OVERLAPPED position = at_offset(offset != nullptr ? *offset + done : 0);
     DWORD written = 0;
-    if (!WriteFile(handle(f), p + done, wanted, &written, &position)) {
+    if (!WriteFile(handle(f), p + done, wanted, &written,
+                   offset != nullptr ? &position : nullptr)) {
       return failed();
     }
     if (written == 0) {
@@ -177,22 +181,14 @@ bool write_at(file f, const void* bytes, std::size_t count, std::uint64_t offset
   return true;
 }
 
+}  // namespace
+
+bool write_at(file f, const void* bytes, std::size_t count, std::uint64_t offset) {
+  return write_all(f, bytes, count, &offset);
+}
+
 bool write_next(file f, const void* bytes, std::size_t count) {
-  const auto* p = static_cast<const char*>(bytes);
-  for (std::size_t done = 0; done < count;) {
-    const std::size_t left = count - done;
-    const auto wanted = static_cast<DWORD>(left < largest_transfer ? left : largest_transfer);
-    DWORD written = 0;
-    if (!WriteFile(handle(f), p + done, wanted, &written, nullptr)) {
-      return failed();
-    }
-    if (written == 0) {
-      SetLastError(ERROR_WRITE_FAULT);
-      return failed();
-    }
-    done += written;
-  }
-  return true;
+  return write_all(f, bytes, count, nullptr);
 }
 
 bool empty_file(file f, const char*) {
@@ -215,38 +211,9 @@ file hold_replaced(const char*) { return file{}; }
 
 unsigned long process_id() { return GetCurrentProcessId(); }
 
-namespace {
-
-char pending_path[MAX_PATH + 1];
-constexpr int interrupt_signals[] = {SIGINT, SIGTERM, SIGBREAK};
-
-// Runs on a thread of its own; the file was opened with FILE_SHARE_DELETE,
-// so it can be deleted while still open, and goes when the process does.
-extern "C" void remove_pending_and_reraise(int signal_number) {
-  DeleteFileA(pending_path);
-  std::signal(signal_number, SIG_DFL);
-  std::raise(signal_number);
-}
-
-}  // namespace
-
-void remove_on_interrupt(const char* path) {
-  const std::size_t length = std::strlen(path);
-  if (length >= sizeof pending_path) {
-    return;
-  }
-  std::memcpy(pending_path, path, length + 1);
-  for (int signal_number : interrupt_signals) {
-    std::signal(signal_number, remove_pending_and_reraise);
-  }
-}
-
-void forget_on_interrupt() {
-  for (int signal_number : interrupt_signals) {
-    std::signal(signal_number, SIG_DFL);
-  }
-  pending_path[0] = '\0';
-}
+// The file was opened with FILE_SHARE_DELETE, so it can be deleted while
+// still open; it goes when the process does.
+void remove_now(const char* path) { DeleteFileA(path); }
 
 void prepare_process() {}
 

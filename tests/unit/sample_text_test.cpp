@@ -86,6 +86,26 @@ TEST(SampleText, AgreesWithPrintfOnRandomDoubles) {
   }
 }
 
+TEST(SampleText, AgreesWithPrintfNearHalfMicrosAtEveryScale) {
+  // (k + 1/2) micros and the doubles around it, k in every decade below
+  // 2^32 whole units: the products that fall back to exact integer
+  // arithmetic, at every width of their fraction.
+  std::mt19937_64 random(3);
+  for (std::uint64_t decade = 1; decade < 4294967296000000ULL; decade *= 10) {
+    std::uniform_int_distribution<std::uint64_t> k(decade - 1, 10 * decade - 2);
+    for (int trial = 0; trial < 2000; ++trial) {
+      double value = (static_cast<double>(k(random)) + 0.5) / 1e6;
+      for (int step = 0; step < 3; ++step) {
+        value = std::nextafter(value, 0.0);
+      }
+      for (int step = 0; step < 7; ++step, value = std::nextafter(value, 1e300)) {
+        ASSERT_EQ(our_text(value), printf_text(value)) << std::hexfloat << value;
+        ASSERT_EQ(our_text(-value), printf_text(-value)) << std::hexfloat << value;
+      }
+    }
+  }
+}
+
 TEST(SampleText, AgreesWithPrintfOnEchoSums) {
   // Reverb outputs: held values plus halved held values, long binary fractions.
   std::mt19937 random(7);
