@@ -1,9 +1,9 @@
 #include "driver/dump_csv.hpp"
 
 #include <algorithm>
-#include <atomic>
-#include <limits>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 #include "core/io_error.hpp"
 #include "core/two_cores.hpp"
@@ -68,13 +68,13 @@ struct shared_dump {
   platform::file file;
   const double* samples;
   std::int32_t count;
-  std::atomic<std::int64_t> placed_blocks{0};  // blocks whose offset is known
-  std::uint64_t next_offset = 0;               // where the next block goes
-  std::atomic<bool> failed{false};
-  std::string reason{};  // set by the thread that sets `failed`
+  std::mutex mutex{};  // guards what follows
+  std::condition_variable placed{};
+  std::int64_t placed_blocks = 0;  // blocks whose offset is known
+  std::uint64_t next_offset = 0;   // where the next block goes
+  bool failed = false;
+  std::string reason{};
 };
-
-constexpr std::int64_t all_placed = std::numeric_limits<std::int64_t>::max();
 
 void write_every_other_block(shared_dump& dump, std::int32_t first) {
   const std::unique_ptr<char[]> buffer = block_buffer();
@@ -87,24 +87,28 @@ void write_every_other_block(shared_dump& dump, std::int32_t first) {
     const auto size = static_cast<std::size_t>(end - buffer.get());
 
     // Wait for block k - 1 to be placed, then place this one after it.
-    for (std::int64_t placed = dump.placed_blocks.load(); placed < k;
-         placed = dump.placed_blocks.load()) {
-      dump.placed_blocks.wait(placed);
+    std::uint64_t offset = 0;
+    {
+      std::unique_lock<std::mutex> lock(dump.mutex);
+      dump.placed.wait(lock, [&] { return dump.placed_blocks >= k || dump.failed; });
+      if (dump.failed) {
+        return;  // the other thread failed
+      }
+      offset = dump.next_offset;
+      dump.next_offset += size;
+      dump.placed_blocks = k + 1;
     }
-    if (dump.placed_blocks.load() == all_placed) {
-      return;  // the other thread failed
-    }
-    const std::uint64_t offset = dump.next_offset;
-    dump.next_offset += size;
-    dump.placed_blocks.store(k + 1);
-    dump.placed_blocks.notify_all();
+    dump.placed.notify_all();
 
     if (!platform::write_at(dump.file, buffer.get(), size, offset)) {
-      if (!dump.failed.exchange(true)) {
-        dump.reason = platform::failure_reason();
+      {
+        const std::lock_guard<std::mutex> lock(dump.mutex);
+        if (!dump.failed) {
+          dump.failed = true;
+          dump.reason = platform::failure_reason();
+        }
       }
-      dump.placed_blocks.store(all_placed);
-      dump.placed_blocks.notify_all();
+      dump.placed.notify_all();
       return;
     }
   }
@@ -119,7 +123,7 @@ void write_dump(text_file& file, const double* samples, std::int32_t count) {
   if (!placeable || !run_together([&] { write_every_other_block(dump, 0); },
                                   [&] { write_every_other_block(dump, 1); })) {
     write_dump_in_order(file, samples, count, placeable);
-  } else if (dump.failed.load()) {
+  } else if (dump.failed) {
     throw io_error(file.name, "cannot write: " + dump.reason);
   }
   if (!platform::close_file(file.file)) {

@@ -7,7 +7,16 @@ replacement_file::replacement_file(const char* path)
       final_path(path) {
   file = platform::create_new(temporary_path.c_str());
   if (!file.is_open()) {
-    throw io_error(final_path, "cannot create: " + platform::failure_reason());
+    // A file by this name was left by an earlier process with this one's
+    // number (one killed before it could remove it; Windows hands numbers
+    // out again soon): no process alive owns it.
+    const std::string reason = platform::failure_reason();
+    if (platform::remove_file(temporary_path.c_str())) {
+      file = platform::create_new(temporary_path.c_str());
+    }
+    if (!file.is_open()) {
+      throw io_error(final_path, "cannot create: " + reason);
+    }
   }
   platform::remove_on_interrupt(temporary_path.c_str());
 }

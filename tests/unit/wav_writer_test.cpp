@@ -11,6 +11,7 @@
 #include <limits>
 
 #include "core/io_error.hpp"
+#include "platform/files.hpp"
 #include "wav/sample_scale.hpp"
 #include "wav/wave_data.hpp"
 #include "wav/wave_header.hpp"
@@ -106,6 +107,18 @@ TEST(WavWriter, WritesHeaderThenSamplesLittleEndian) {
                           std::filesystem::directory_iterator()),
             1)
       << "a temporary file was left behind";
+}
+
+TEST(WavWriter, ReplacesATemporaryFileLeftUnderThisProcesssNumber) {
+  // A process killed while writing leaves its temporary file; a later one
+  // may be given the same number.
+  scratch_directory dir;
+  const std::string left = "out.wav." + std::to_string(platform::process_id()) + ".partial";
+  dir.write(left, bytes(1000, 7));
+  const wave_data wave = record(8000, 16, {0.5});
+  write_wave(&wave, dir.file("out.wav").c_str());
+  EXPECT_EQ(dir.read("out.wav").size(), 46u);
+  EXPECT_FALSE(std::filesystem::exists(dir.file(left)));
 }
 
 TEST(WavWriter, FailureLeavesTheEarlierFileAndNoTemporary) {
