@@ -116,7 +116,7 @@ void write_every_other_block(shared_dump& dump, std::int32_t first) {
 
 void write_dump(text_file& file, const double* samples, std::int32_t count) {
   platform::file_facts facts{};
-  const bool placeable = platform::describe(file.file, &facts) && facts.regular;
+  const bool placeable = platform::describe(file.file, &facts) && facts.positioned;
   // The two threads wait on each other's blocks: without a second one,
   // the blocks go in order.
   shared_dump dump{file.file, samples, count};

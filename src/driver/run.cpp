@@ -36,6 +36,27 @@ constexpr effect_choice effect_choices[] = {
     {"v", run_vibrato},
 };
 
+// One run at a time in a directory: two at once would mix their dumps and
+// sounds. The lock is taken on a file of the run's own (the first dump,
+// through a handle of its own), before anything is emptied or written, so
+// that no lock file is left behind; it goes with the handle, or with the
+// process however it ends. Where the file system has no locks the run goes
+// on alone. Temporary files that no run can be writing now (left by a run
+// that was killed) are removed.
+platform::file lock_the_directory() {
+  platform::file held = platform::open_for_writing(before_dump_name);
+  if (!held.is_open()) {
+    throw io_error(before_dump_name, "cannot create: " + platform::failure_reason());
+  }
+  const platform::lock_result lock = platform::lock_exclusively(held);
+  if (lock == platform::lock_result::busy) {
+    platform::close_file(held);
+    throw io_error("another run of wave_effect is using this directory");
+  }
+  remove_abandoned_replacements(output_wave_name, lock == platform::lock_result::locked);
+  return held;
+}
+
 // Reads the input while last run's dumps are emptied (the system frees
 // their pages meanwhile); both are done before anything else happens.
 wave_data read_input(text_file& before, text_file& after) {
@@ -103,6 +124,10 @@ void dump_and_write(text_file& before, text_file& after, wave_data& input, wave_
 }  // namespace
 
 void run_wave_effect(const console& io) {
+  struct held_lock {
+    platform::file file = lock_the_directory();
+    ~held_lock() { platform::close_file(file); }
+  } lock;
   text_file before = open_text_file(before_dump_name);
   text_file after = open_text_file(after_dump_name);
   wave_data input = read_input(before, after);

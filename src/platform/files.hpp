@@ -43,10 +43,13 @@ file create_new(const char* path);
 // Closes the file; false when the system reports that written bytes were
 // lost. A file that is not open is left alone.
 bool close_file(file& f);
+// Waits until what was written to `f` is on the disk itself.
+bool flush_to_disk(file f);
 
 struct file_facts {
-  bool regular;    // a plain file, not a device, pipe or directory
-  bool directory;  // a directory (opened for reading)
+  bool regular;     // a plain file, not a device, pipe or directory
+  bool directory;   // a directory (opened for reading)
+  bool positioned;  // takes writes at an offset: a regular file, or a device such as /dev/null
   std::uint64_t size;
 };
 bool describe(file f, file_facts* facts);
@@ -73,8 +76,21 @@ bool remove_file(const char* path);
 // file that is not open.
 file hold_replaced(const char* path);
 
+// An exclusive lock on `f`, taken without waiting and held until `f` is
+// closed (or the process ends, however it ends). Advisory: it keeps out
+// only those who ask for it too.
+enum class lock_result {
+  locked,
+  busy,        // another process holds it
+  unsupported  // this file system (or kind of file) has no such locks
+};
+lock_result lock_exclusively(file f);
+
 // A number that tells this process from others running now.
 unsigned long process_id();
+// Whether a process with that number may be running: false only when it
+// surely is not.
+bool process_may_be_running(unsigned long id);
 
 // Removes `path` if the program is stopped by an interrupt (Ctrl-C, a
 // hangup or a termination request) before forget_on_interrupt is called;
@@ -85,8 +101,11 @@ void forget_on_interrupt();
 // reports nothing.
 void remove_now(const char* path);
 
-// What the process sets up before anything else: a file-size limit then
-// shows as a failed write instead of killing the program mid-file.
+// What the process sets up before anything else. A standard stream that
+// was left closed (stdout, when a launcher closes it) is opened on the null
+// device: no file of the run can then take its place, and what would have
+// been written to it goes nowhere. A file-size limit shows as a failed
+// write instead of killing the program mid-file.
 void prepare_process();
 
 // Tells the system that [memory, memory + size) is about to be written

@@ -1,6 +1,7 @@
 // The platform layer on POSIX systems (Linux, the BSDs, macOS).
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,6 +68,14 @@ bool close_file(file& f) {
   return result == 0 || errno == EINTR || failed();
 }
 
+bool flush_to_disk(file f) {
+#if defined(__linux__)
+  return fdatasync(descriptor(f)) == 0 || failed();
+#else
+  return fsync(descriptor(f)) == 0 || failed();
+#endif
+}
+
 bool describe(file f, file_facts* facts) {
   struct stat status {};
   if (fstat(descriptor(f), &status) != 0) {
@@ -74,6 +83,8 @@ bool describe(file f, file_facts* facts) {
   }
   facts->regular = S_ISREG(status.st_mode);
   facts->directory = S_ISDIR(status.st_mode);
+  facts->positioned =
+      facts->regular || (S_ISCHR(status.st_mode) && lseek(descriptor(f), 0, SEEK_CUR) != -1);
   facts->size = static_cast<std::uint64_t>(status.st_size);
   return true;
 }
@@ -164,11 +175,39 @@ bool remove_file(const char* path) { return unlink(path) == 0 || failed(); }
 // at a moment of its choosing.
 file hold_replaced(const char* path) { return file{open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC)}; }
 
+lock_result lock_exclusively(file f) {
+  if (flock(descriptor(f), LOCK_EX | LOCK_NB) == 0) {
+    return lock_result::locked;
+  }
+  last_error = errno;
+  return errno == EWOULDBLOCK ? lock_result::busy : lock_result::unsupported;
+}
+
 unsigned long process_id() { return static_cast<unsigned long>(getpid()); }
+
+bool process_may_be_running(unsigned long id) {
+  const auto pid = static_cast<pid_t>(id);
+  if (pid <= 0 || static_cast<unsigned long>(pid) != id) {
+    return false;  // no process has such a number
+  }
+  return kill(pid, 0) == 0 || errno != ESRCH;
+}
 
 void remove_now(const char* path) { unlink(path); }
 
-void prepare_process() { std::signal(SIGXFSZ, SIG_IGN); }
+void prepare_process() {
+  for (int stream = 0; stream <= 2; ++stream) {
+    if (fcntl(stream, F_GETFD) == -1 && errno == EBADF) {
+      // The lowest free number: this one, since the lower ones are open.
+      const int null_device = open("/dev/null", stream == 0 ? O_RDONLY : O_WRONLY);
+      if (null_device >= 0 && null_device != stream) {
+        dup2(null_device, stream);
+        close(null_device);
+      }
+    }
+  }
+  std::signal(SIGXFSZ, SIG_IGN);
+}
 
 void prepare_for_writing(void* memory, std::size_t size) {
 #if defined(__linux__) && defined(MADV_POPULATE_WRITE)

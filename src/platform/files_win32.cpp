@@ -2,8 +2,10 @@
 
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
+#include <io.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/files.hpp"
@@ -112,11 +114,13 @@ bool close_file(file& f) {
   return closed != 0 || failed();
 }
 
+bool flush_to_disk(file f) { return FlushFileBuffers(handle(f)) != 0 || failed(); }
+
 bool describe(file f, file_facts* facts) {
   BY_HANDLE_FILE_INFORMATION information{};
   const DWORD type = GetFileType(handle(f));
   if (type != FILE_TYPE_DISK) {
-    *facts = {false, false, 0};  // a device (NUL, a console) or a pipe
+    *facts = {false, false, false, 0};  // a device (NUL, a console) or a pipe
     return true;
   }
   if (!GetFileInformationByHandle(handle(f), &information)) {
@@ -124,6 +128,7 @@ bool describe(file f, file_facts* facts) {
   }
   facts->directory = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   facts->regular = !facts->directory;
+  facts->positioned = facts->regular;
   facts->size = (std::uint64_t{information.nFileSizeHigh} << 32) | information.nFileSizeLow;
   return true;
 }
@@ -209,13 +214,72 @@ bool remove_file(const char* path) { return DeleteFileA(path) != 0 || failed(pat
 // Holding the earlier file open would only stand in the way of the rename.
 file hold_replaced(const char*) { return file{}; }
 
+lock_result lock_exclusively(file f) {
+  // Windows locks bytes, and a locked byte cannot be written through any
+  // other handle; the byte locked here lies far past any end a file of
+  // this program reaches.
+  OVERLAPPED far_byte{};
+  far_byte.Offset = 0xFFFFFFFE;
+  far_byte.OffsetHigh = 0x7FFFFFFF;
+  if (LockFileEx(handle(f), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                 &far_byte)) {
+    return lock_result::locked;
+  }
+  failed();
+  return last_error == ERROR_LOCK_VIOLATION || last_error == ERROR_IO_PENDING
+             ? lock_result::busy
+             : lock_result::unsupported;
+}
+
 unsigned long process_id() { return GetCurrentProcessId(); }
+
+bool process_may_be_running(unsigned long id) {
+  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(id));
+  if (process == nullptr) {
+    return GetLastError() != ERROR_INVALID_PARAMETER;  // no such process
+  }
+  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return running;
+}
 
 // The file was opened with FILE_SHARE_DELETE, so it can be deleted while
 // still open; it goes when the process does.
 void remove_now(const char* path) { DeleteFileA(path); }
 
-void prepare_process() {}
+namespace {
+
+// Whether the process was started without `stream` (no handle, or one that
+// leads nowhere).
+bool missing(std::FILE* stream) {
+  const int number = _fileno(stream);
+  if (number < 0) {
+    return true;
+  }
+  const auto os_handle = reinterpret_cast<HANDLE>(_get_osfhandle(number));
+  if (os_handle == INVALID_HANDLE_VALUE || os_handle == nullptr) {
+    return true;
+  }
+  SetLastError(NO_ERROR);
+  return GetFileType(os_handle) == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR;
+}
+
+}  // namespace
+
+void prepare_process() {
+  // Files here are handles, never C runtime descriptors, so none can take
+  // a closed stream's place; but writing to a stream that is not there
+  // fails, where the program should simply show nothing.
+  if (missing(stdin)) {
+    std::freopen("NUL", "r", stdin);
+  }
+  if (missing(stdout)) {
+    std::freopen("NUL", "w", stdout);
+  }
+  if (missing(stderr)) {
+    std::freopen("NUL", "w", stderr);
+  }
+}
 
 void prepare_for_writing(void*, std::size_t) {}
 

@@ -21,11 +21,17 @@ struct replacement_file {
   ~replacement_file();  // removes the temporary file unless committed
 };
 
+// Removes the temporary files that runs which ended before they could (a
+// kill, a power cut) left beside `path`: every one when `no_other_run` (the
+// caller knows that no other run can be writing one now), otherwise those of
+// processes that are surely gone.
+void remove_abandoned_replacements(const char* path, bool no_other_run);
+
 // Appends `count` bytes. Throws io_error naming the final path.
 void write_replacement(replacement_file& pending, const void* bytes, std::size_t count);
 
-// Closes the file, checking that every byte reached it. Throws io_error
-// naming the final path.
+// Closes the file, checking that every byte reached it, on the disk itself.
+// Throws io_error naming the final path.
 void close_replacement(replacement_file& pending);
 
 // Closes the file if it is still open and renames it into place. Throws

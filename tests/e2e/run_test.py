@@ -18,6 +18,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 PROGRAM = None
@@ -56,7 +57,7 @@ EARLIER_OUTPUT = b"an earlier ex8_2.wav that a failed run must keep"
 class Run:
     """One run of the program in a fresh directory."""
 
-    def __init__(self, tec=None, replies="", setup=None, limits=None, env=None):
+    def __init__(self, tec=None, replies="", setup=None, limits=None, env=None, closed=()):
         self.dir = tempfile.mkdtemp(prefix="wave_effect_e2e_")
         if tec is not None:
             with open(self.path("tec.wav"), "wb") as f:
@@ -68,6 +69,8 @@ class Run:
             signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
             for limit, value in (limits or {}).items():
                 resource.setrlimit(limit, (value, value))
+            for stream in closed:
+                os.close(stream)
 
         done = subprocess.run(command(PROGRAM), cwd=self.dir, input=replies.encode(),
                               capture_output=True, timeout=120, preexec_fn=preexec,
@@ -374,6 +377,128 @@ class Failures(unittest.TestCase):
             content = f.read()
         self.assertTrue(content == EARLIER_OUTPUT or len(content) == os.path.getsize(
             os.path.join(tmp, "tec.wav")))
+
+
+def partial_files(directory):
+    return [f for f in os.listdir(directory) if "partial" in f]
+
+
+OUTPUTS = ("ex8_2.wav", "wave-before.csv", "wave-after.csv")
+
+
+def program_output(tec, replies):
+    """The three files of a run on `tec` alone."""
+    run = Run(tec, replies)
+    try:
+        assert run.status == 0, run.stderr
+        return [run.read(name) for name in OUTPUTS]
+    finally:
+        run.close()
+
+
+class Interference(unittest.TestCase):
+    """What launchers, kills, full disks and other runs do to a run."""
+
+    def scratch(self):
+        tmp = tempfile.mkdtemp(prefix="wave_effect_e2e_")
+        self.addCleanup(shutil.rmtree, tmp, True)
+        return tmp
+
+    def test_closed_standard_streams_take_no_files_place(self):
+        # Short dumps, and a warning and a refused reply for stderr: text
+        # written where a dump took a stream's place would outlast the dump.
+        if WINDOWS:
+            self.skipTest("Wine turns a closed descriptor into a handle that looks like a file")
+        tec = wave_file([16384, -8192], data_size=0xFFFFFFFF)
+        expected = program_output(tec, "d\n2\n1\n")
+        for stream in (1, 2):
+            with self.subTest(closed=stream):
+                run = Run(tec, "d\nnan\n2\n1\n", closed=(stream,))
+                try:
+                    self.assertEqual(run.status, 0)
+                    self.assertEqual([run.read(name) for name in OUTPUTS], expected)
+                finally:
+                    run.close()
+
+    def test_killed_runs_leave_nothing_that_the_next_run_does_not_remove(self):
+        tmp = self.scratch()
+        subprocess.run(command(GENERATOR, os.path.join(tmp, "tec.wav"), "120"), check=True)
+        expected_size = os.path.getsize(os.path.join(tmp, "tec.wav"))
+        with open(os.path.join(tmp, "ex8_2.wav"), "wb") as f:
+            f.write(EARLIER_OUTPUT)
+        for delay in (0.0, 0.05, 0.2):
+            child = subprocess.Popen(command(PROGRAM), cwd=tmp, stdin=subprocess.PIPE,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            child.stdin.write(b"x\n")
+            child.stdin.close()
+            deadline = time.monotonic() + 60
+            while not partial_files(tmp) and child.poll() is None and time.monotonic() < deadline:
+                time.sleep(0.005)
+            time.sleep(delay)
+            child.kill()
+            child.wait(timeout=60)
+            with open(os.path.join(tmp, "ex8_2.wav"), "rb") as f:
+                content = f.read()
+            self.assertTrue(content == EARLIER_OUTPUT or len(content) == expected_size)
+        done = subprocess.run(command(PROGRAM), cwd=tmp, input=b"x\n", capture_output=True,
+                              timeout=120)
+        self.assertEqual(done.returncode, 0)
+        self.assertEqual(partial_files(tmp), [])
+        self.assertEqual(os.path.getsize(os.path.join(tmp, "ex8_2.wav")), expected_size)
+
+    def test_a_second_run_in_the_same_directory_is_refused(self):
+        tmp = self.scratch()
+        tec = wave_file([(n * 37) % 2000 - 1000 for n in range(5000)])
+        with open(os.path.join(tmp, "tec.wav"), "wb") as f:
+            f.write(tec)
+        first = subprocess.Popen(command(PROGRAM), cwd=tmp, stdin=subprocess.PIPE,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            # At its prompt, the first run holds the directory.
+            expected = text("5000\neffect<d,v>:").encode()
+            got = b""
+            while len(got) < len(expected):
+                got += os.read(first.stdout.fileno(), len(expected) - len(got))
+            second = subprocess.run(command(PROGRAM), cwd=tmp, input=b"x\n",
+                                    capture_output=True, timeout=120)
+            self.assertEqual(second.returncode, 1)
+            self.assertEqual(second.stdout, b"")
+            self.assertEqual(second.stderr.decode(), text(
+                "wave_effect: another run of wave_effect is using this directory\n"))
+            first.stdin.write(b"r\n")
+            first.stdin.close()
+            self.assertEqual(first.wait(timeout=120), 0)
+        finally:
+            first.kill()
+            first.wait()
+            first.stdout.close()
+            first.stderr.close()
+        written = []
+        for name in OUTPUTS:
+            with open(os.path.join(tmp, name), "rb") as f:
+                written.append(f.read())
+        self.assertEqual(written, program_output(tec, "r\n"))
+
+    def test_a_full_disk_fails_cleanly(self):
+        tmp = self.scratch()
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", tmp],
+                          capture_output=True).returncode != 0:
+            self.skipTest("mounting a tmpfs is not allowed here")
+        self.addCleanup(subprocess.run, ["umount", tmp])
+        with open(os.path.join(tmp, "tec.wav"), "wb") as f:
+            f.write(wave_file([(n * 37) % 2000 - 1000 for n in range(100000)]))
+        with open(os.path.join(tmp, "ex8_2.wav"), "wb") as f:
+            f.write(EARLIER_OUTPUT)
+        done = subprocess.run(command(PROGRAM), cwd=tmp, input=b"r\n", capture_output=True,
+                              timeout=120)
+        self.assertEqual(done.returncode, 1)
+        stderr = done.stderr.decode()
+        self.assertTrue(stderr.startswith("wave_effect: "), stderr)
+        self.assertTrue(stderr.endswith(text(": cannot write: no space left on device\n")), stderr)
+        self.assertEqual(stderr.count("\n"), 1)
+        with open(os.path.join(tmp, "ex8_2.wav"), "rb") as f:
+            self.assertEqual(f.read(), EARLIER_OUTPUT)
+        self.assertEqual(partial_files(tmp), [])
 
 
 if __name__ == "__main__":
