@@ -41,14 +41,19 @@ constexpr effect_choice effect_choices[] = {
 // through a handle of its own), before anything is emptied or written, so
 // that no lock file is left behind; it goes with the handle, or with the
 // process however it ends. Where the file system has no locks the run goes
-// on alone. Temporary files that no run can be writing now (left by a run
-// that was killed) are removed.
+// on alone, and so does a run whose dump is a device (say a link to
+// /dev/null), which runs in other directories may share. Temporary files
+// that no run can be writing now (left by a run that was killed) are
+// removed.
 platform::file lock_the_directory() {
   platform::file held = platform::open_for_writing(before_dump_name);
   if (!held.is_open()) {
     throw io_error(before_dump_name, "cannot create: " + platform::failure_reason());
   }
-  const platform::lock_result lock = platform::lock_exclusively(held);
+  platform::file_facts facts{};
+  const bool own_file = platform::describe(held, &facts) && facts.regular;
+  const platform::lock_result lock =
+      own_file ? platform::lock_exclusively(held) : platform::lock_result::unsupported;
   if (lock == platform::lock_result::busy) {
     platform::close_file(held);
     throw io_error("another run of wave_effect is using this directory");

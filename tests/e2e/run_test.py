@@ -479,6 +479,31 @@ class Interference(unittest.TestCase):
                 written.append(f.read())
         self.assertEqual(written, program_output(tec, "r\n"))
 
+    def test_dumps_on_the_null_device_hold_no_other_directory_up(self):
+        if WINDOWS:
+            self.skipTest("Windows has no links to its null device")
+        tec = wave_file([1, 2, 3])
+        directories = [self.scratch(), self.scratch()]
+        for tmp in directories:
+            with open(os.path.join(tmp, "tec.wav"), "wb") as f:
+                f.write(tec)
+            os.symlink("/dev/null", os.path.join(tmp, "wave-before.csv"))
+        first = subprocess.Popen(command(PROGRAM), cwd=directories[0], stdin=subprocess.PIPE,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            expected = text("3\neffect<d,v>:").encode()
+            got = b""
+            while len(got) < len(expected):
+                got += os.read(first.stdout.fileno(), len(expected) - len(got))
+            second = subprocess.run(command(PROGRAM), cwd=directories[1], input=b"x\n",
+                                    capture_output=True, timeout=120)
+            self.assertEqual((second.returncode, second.stderr), (0, b""))
+        finally:
+            first.kill()
+            first.wait()
+            first.stdout.close()
+            first.stderr.close()
+
     def test_a_full_disk_fails_cleanly(self):
         tmp = self.scratch()
         if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", tmp],
