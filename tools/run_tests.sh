@@ -4,8 +4,9 @@
 # then the WAV reader's fuzzer for a bounded time (FUZZ_SECONDS, 60 by
 # default); the standard-C++ build with no compiler extensions; and, where
 # their tools are installed, the Windows build under Wine and the aarch64
-# build under qemu-user (a line says which is skipped, and why). Used as it
-# is by CI, which installs those tools first.
+# build under qemu-user (a line says which is skipped, and why). The Debian
+# package and the Windows zip are built and their contents checked. Used as
+# it is by CI, which installs those tools first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -19,6 +20,7 @@ run_suite() {
 }
 
 run_suite release
+python3 tests/e2e/package_test.py deb build/release
 run_suite sanitize
 
 # Fuzzing: a scratch copy of the seed corpus grows; the repository's stays
@@ -59,6 +61,7 @@ else
   WINEDEBUG=-all WINEPREFIX="$PWD/build/windows/wine" /usr/lib/wine/wine64 wineboot --init \
     >/dev/null 2>&1 || true
   run_suite windows
+  python3 tests/e2e/package_test.py zip build/windows
 fi
 
 gone=$(missing aarch64-linux-gnu-g++ qemu-aarch64)
