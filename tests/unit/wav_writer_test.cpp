@@ -54,6 +54,18 @@ TEST(WavWriter, HeaderOfAnEmptySixteenBitSound) {
   EXPECT_EQ(bytes(header.begin(), header.end()), expected);
 }
 
+TEST(WavWriter, HeaderSizesOfTheLongestRecordingAreUnsigned) {
+  // 2,147,483,600 samples: the most a RIFF size can describe, with data
+  // and RIFF sizes past 2^31 (no samples are needed for the header).
+  wave_data wave;
+  wave.sample_rate = 44100;
+  wave.bits_per_sample = 16;
+  wave.sample_count = 2147483600;
+  const auto header = wave_header(wave);
+  EXPECT_EQ(load_le32_at(header.data(), 40), 4294967200u);
+  EXPECT_EQ(load_le32_at(header.data(), 4), 4294967236u);
+}
+
 TEST(WavWriter, HeaderRatesFollowTheBitsPerSampleItCarries) {
   const auto header = wave_header(record(8000, 8, {0.0, 0.0, 0.0}));
   EXPECT_EQ(load_le32_at(header.data(), 4), 3u * 2 + 36);  // samples stay 2 bytes wide
