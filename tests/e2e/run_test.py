@@ -164,10 +164,7 @@ class Dialogue(unittest.TestCase):
         try:
             for expected, reply in ((text("3\neffect<d,v>:"), b"d\n"), ("gain:", b"1\n"),
                                     ("level:", b"1\n")):
-                got = b""
-                while len(got) < len(expected):
-                    got += os.read(child.stdout.fileno(), len(expected) - len(got))
-                self.assertEqual(got.decode(), expected)
+                self.assertEqual(read_prompt(child, expected), expected)
                 child.stdin.write(reply)
                 child.stdin.flush()
             child.stdin.close()
@@ -379,6 +376,14 @@ class Failures(unittest.TestCase):
             os.path.join(tmp, "tec.wav")))
 
 
+def read_prompt(child, expected):
+    """Reads the `expected` text from `child`'s stdout, as it comes."""
+    got = b""
+    while len(got) < len(expected):
+        got += os.read(child.stdout.fileno(), len(expected) - len(got))
+    return got.decode()
+
+
 def partial_files(directory):
     return [f for f in os.listdir(directory) if "partial" in f]
 
@@ -455,10 +460,7 @@ class Interference(unittest.TestCase):
                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         try:
             # At its prompt, the first run holds the directory.
-            expected = text("5000\neffect<d,v>:").encode()
-            got = b""
-            while len(got) < len(expected):
-                got += os.read(first.stdout.fileno(), len(expected) - len(got))
+            read_prompt(first, text("5000\neffect<d,v>:"))
             second = subprocess.run(command(PROGRAM), cwd=tmp, input=b"x\n",
                                     capture_output=True, timeout=120)
             self.assertEqual(second.returncode, 1)
@@ -491,10 +493,7 @@ class Interference(unittest.TestCase):
         first = subprocess.Popen(command(PROGRAM), cwd=directories[0], stdin=subprocess.PIPE,
                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         try:
-            expected = text("3\neffect<d,v>:").encode()
-            got = b""
-            while len(got) < len(expected):
-                got += os.read(first.stdout.fileno(), len(expected) - len(got))
+            read_prompt(first, text("3\neffect<d,v>:"))
             second = subprocess.run(command(PROGRAM), cwd=directories[1], input=b"x\n",
                                     capture_output=True, timeout=120)
             self.assertEqual((second.returncode, second.stderr), (0, b""))
