@@ -56,10 +56,17 @@ if [ -n "$gone" ]; then
   echo "windows suite skipped: $gone is not installed (Debian's g++-mingw-w64-x86-64 and wine64)"
 else
   # Wine keeps its prefix (its C: drive and registry) in the build, and
-  # makes it on its first start: once, before the tests start it in parallel.
+  # makes it on its first start: once, before the tests start it in
+  # parallel. Its server stays up for the whole suite: left to itself it
+  # stops when its last program does, and a program starting just then
+  # loses its connection.
   mkdir -p build/windows
-  WINEDEBUG=-all WINEPREFIX="$PWD/build/windows/wine" /usr/lib/wine/wine64 wineboot --init \
-    >/dev/null 2>&1 || true
+  export WINEDEBUG=-all WINEPREFIX="$PWD/build/windows/wine"
+  /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
+  /usr/lib/wine/wineserver64 -k 2>/dev/null || true  # the one the first start left
+  /usr/lib/wine/wineserver64 -w 2>/dev/null || true
+  /usr/lib/wine/wineserver64 -p
+  trap '/usr/lib/wine/wineserver64 -k 2>/dev/null || true' EXIT
   run_suite windows
   python3 tests/e2e/package_test.py zip build/windows
 fi
