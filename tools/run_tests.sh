@@ -66,6 +66,10 @@ else
   /usr/lib/wine/wineserver64 -w 2>/dev/null || true
   /usr/lib/wine/wineserver64 -p
   trap '/usr/lib/wine/wineserver64 -k 2>/dev/null || true' EXIT
+  # The first program Wine runs after making its prefix has at times never
+  # exited (and starts the services that then stay up with the server): one
+  # runs here, on its own, with nothing of ours attached.
+  timeout 120 /usr/lib/wine/wine64 cmd /c exit </dev/null >/dev/null 2>&1 || true
   cmake --preset windows
   cmake --build --preset windows -j "$jobs"
   # Wine itself now and then drops a program (a lost connection to its
