@@ -13,7 +13,3 @@ class io_error : public std::runtime_error {
       : std::runtime_error(subject + ": " + reason) {}
   explicit io_error(const std::string& reason) : std::runtime_error(reason) {}
 };
-
-// The reason behind an errno value, in lower case to read well after a colon
-// ("no such file or directory").
-std::string system_reason(int error_number);

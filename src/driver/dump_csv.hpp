@@ -14,7 +14,8 @@ struct text_file {
 
   text_file(platform::file opened, std::string file_name)
       : file(opened), name(std::move(file_name)) {}
-  text_file(text_file&& other) noexcept : file(std::exchange(other.file, {})), name(other.name) {}
+  text_file(text_file&& other) noexcept
+      : file(std::exchange(other.file, {})), name(std::move(other.name)) {}
   text_file& operator=(text_file&&) = delete;
   ~text_file();
 };

@@ -97,7 +97,7 @@ void ask_and_apply(const console& io, const wave_data& input, wave_data& output)
   }
   // The dialogue is over: anything it could not show is a failure too.
   if (std::fflush(io.out) != 0 || std::ferror(io.out) != 0) {
-    throw io_error("standard output", "cannot write: " + system_reason(errno));
+    throw io_error("standard output", "cannot write: " + platform::error_number_reason(errno));
   }
 }
 

@@ -25,6 +25,9 @@ struct file {
 
 // The reason the last failed call of this thread failed.
 std::string failure_reason();
+// The reason behind a C library errno value, in lower case to read well
+// after a colon ("no such file or directory").
+std::string error_number_reason(int error_number);
 
 // The end of a line in a text file, as a text-mode stream writes "\n".
 #if defined(_WIN32)

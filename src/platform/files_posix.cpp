@@ -9,7 +9,6 @@
 #include <sys/mman.h>
 #endif
 
-#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -40,13 +39,7 @@ file opened(int result) {
 
 }  // namespace
 
-std::string failure_reason() {
-  std::string reason = std::strerror(last_error);
-  if (!reason.empty()) {
-    reason[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(reason[0])));
-  }
-  return reason;
-}
+std::string failure_reason() { return error_number_reason(last_error); }
 
 file open_for_reading(const char* path) { return opened(open(path, O_RDONLY | O_CLOEXEC)); }
 
