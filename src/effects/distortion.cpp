@@ -17,28 +17,35 @@ Value clip(Value y, Value one) {
 
 }  // namespace
 
-void apply_distortion(const wave_data* in, wave_data* out, distortion_settings settings) {
-  const std::int32_t count = std::min(in->sample_count, out->sample_count);
+void apply_distortion_stretch(const sample_window& in, double* out, std::int64_t begin,
+                              std::int64_t end, distortion_settings settings) {
   const double gain = settings.gain;
   const double level = settings.level;
-  const double* x = in->samples.get();
-  double* y = out->samples.get();
+  const double* x = in.at(begin);
+  const std::int64_t length = end - begin;
   const lanes2 gains = {gain, gain};
   const lanes2 levels = {level, level};
   const lanes2 ones = {1.0, 1.0};
+  std::int64_t k = 0;
+  for (; k + 2 <= length; k += 2) {
+    lanes2 v;
+    LOAD_LANES(v, x + k);
+    const lanes2 result = levels * clip(gains * v, ones);
+    STORE_LANES(out + k, result);
+  }
+  for (; k < length; ++k) {
+    out[k] = level * clip(gain * x[k], 1.0);
+  }
+}
+
+void apply_distortion(const wave_data* in, wave_data* out, distortion_settings settings) {
+  const std::int32_t count = std::min(in->sample_count, out->sample_count);
+  const sample_window window = whole_window(*in, count);
+  double* y = out->samples.get();
   // Two cores share it: the arithmetic is light, but the kernel's mapping
   // of each fresh output page is not.
   split_work(count, [&](std::int64_t begin, std::int64_t end) {
     prepare_samples(y + begin, end - begin);
-    std::int64_t n = begin;
-    for (; n + 2 <= end; n += 2) {
-      lanes2 v;
-      LOAD_LANES(v, x + n);
-      const lanes2 result = levels * clip(gains * v, ones);
-      STORE_LANES(y + n, result);
-    }
-    for (; n < end; ++n) {
-      y[n] = level * clip(gain * x[n], 1.0);
-    }
+    apply_distortion_stretch(window, y + begin, begin, end, settings);
   });
 }

@@ -89,21 +89,22 @@ WAVE_EFFECT_ALWAYS_INLINE bool sums_settled(const lanes4* sum, int vectors, doub
   ((i) % 4 == 0 && (i) >= first_settle_check && \
    sums_settled((sum), (vectors), (plan).settle[(i) + 1]))
 
-// The sums of `vectors` vectors of four outputs, from output `first` on:
-// each starts from the direct sound, then adds the taps in increasing i,
-// each partial sum a double, until no later tap can move any of them.
-// read_tap(tap, v, read) gives vector v's four readings of tap i, where
-// tap = in + first − offset[i] (the window the outputs read at positions n).
+// The sums of `vectors` vectors of four outputs, from the output at `out`
+// on, whose direct sound is at `in`: each starts from the direct sound,
+// then adds the taps in increasing i, each partial sum a double, until no
+// later tap can move any of them. read_tap(tap, v, read) gives vector v's
+// four readings of tap i, where tap = in − offset[i] (the window the
+// outputs read at positions n).
 template <int vectors, class ReadTap>
 WAVE_EFFECT_ALWAYS_INLINE void sum_echoes(const double* WAVE_EFFECT_RESTRICT in,
-                                          double* WAVE_EFFECT_RESTRICT out, std::int64_t first,
-                                          const tap_plan& plan, ReadTap read_tap) {
+                                          double* WAVE_EFFECT_RESTRICT out, const tap_plan& plan,
+                                          ReadTap read_tap) {
   lanes4 sum[vectors];
   for (int v = 0; v < vectors; ++v) {
-    LOAD_LANES(sum[v], in + first + 4 * v);
+    LOAD_LANES(sum[v], in + 4 * v);
   }
   for (int i = 1; i <= reverb_tap_count; ++i) {
-    const double* tap = in + first - plan.offset[i];
+    const double* tap = in - plan.offset[i];
     const double gain = plan.gain[i];
     for (int v = 0; v < vectors; ++v) {
       lanes4 read;
@@ -115,17 +116,18 @@ WAVE_EFFECT_ALWAYS_INLINE void sum_echoes(const double* WAVE_EFFECT_RESTRICT in,
     }
   }
   for (int v = 0; v < vectors; ++v) {
-    STORE_LANES(out + first + 4 * v, sum[v]);
+    STORE_LANES(out + 4 * v, sum[v]);
   }
 }
 
 constexpr int block_vectors = block_size / 4;
 
-// 32 outputs from n0 on, below 2^24 and past the last offset: positions n.
+// 32 outputs from n0 on (in and out at n0), below 2^24 and past the last
+// offset: positions n.
 WAVE_EFFECT_ALWAYS_INLINE void echo_block_steady(const double* WAVE_EFFECT_RESTRICT in,
-                                                 double* WAVE_EFFECT_RESTRICT out, std::int64_t n0,
+                                                 double* WAVE_EFFECT_RESTRICT out,
                                                  const tap_plan& plan) {
-  sum_echoes<block_vectors>(in, out, n0, plan,
+  sum_echoes<block_vectors>(in, out, plan,
                             [](const double* tap, int v, lanes4& read)
                                 WAVE_EFFECT_INLINE_LAMBDA { LOAD_LANES(read, tap + 4 * v); });
 }
@@ -135,13 +137,13 @@ WAVE_EFFECT_ALWAYS_INLINE void echo_block_steady(const double* WAVE_EFFECT_RESTR
 // to the multiple of twice the step). Tap i of output n reads in[r − offset[i]];
 // how neighbouring outputs share their r decides how a block is summed.
 
-// Any 32 outputs from n0 on: each lane gathers its own position, r − n0 in
-// shift[j].
+// Any 32 outputs from n0 on (in and out at n0): each lane gathers its own
+// position, r − n0 in shift[j].
 WAVE_EFFECT_ALWAYS_INLINE void echo_block_rounded(const double* WAVE_EFFECT_RESTRICT in,
-                                                  double* WAVE_EFFECT_RESTRICT out, std::int64_t n0,
+                                                  double* WAVE_EFFECT_RESTRICT out,
                                                   const std::int64_t* shift, const tap_plan& plan) {
   sum_echoes<block_vectors>(
-      in, out, n0, plan, [shift](const double* tap, int v, lanes4& read) WAVE_EFFECT_INLINE_LAMBDA {
+      in, out, plan, [shift](const double* tap, int v, lanes4& read) WAVE_EFFECT_INLINE_LAMBDA {
         const std::int64_t* s = shift + 4 * v;
         read = lanes4{tap[s[0]], tap[s[1]], tap[s[2]], tap[s[3]]};
       });
@@ -154,9 +156,8 @@ WAVE_EFFECT_ALWAYS_INLINE void echo_block_rounded(const double* WAVE_EFFECT_REST
 constexpr int coarse_vectors = 4;
 
 WAVE_EFFECT_ALWAYS_INLINE void echo_part_coarse(const double* WAVE_EFFECT_RESTRICT in,
-                                                double* WAVE_EFFECT_RESTRICT out, std::int64_t n0,
-                                                int first, const std::int64_t* shift,
-                                                const tap_plan& plan) {
+                                                double* WAVE_EFFECT_RESTRICT out, int first,
+                                                const std::int64_t* shift, const tap_plan& plan) {
   std::int64_t low[coarse_vectors];  // relative to output n0 + first
   std::int64_t high[coarse_vectors];
   mask4 takes_high[coarse_vectors];
@@ -166,7 +167,7 @@ WAVE_EFFECT_ALWAYS_INLINE void echo_part_coarse(const double* WAVE_EFFECT_RESTRI
     high[v] = s[3] - first;
     takes_high[v] = mask4{s[0], s[1], s[2], s[3]} == s[3];
   }
-  sum_echoes<coarse_vectors>(in, out, n0 + first, plan,
+  sum_echoes<coarse_vectors>(in + first, out + first, plan,
                              [&](const double* tap, int v, lanes4& read) WAVE_EFFECT_INLINE_LAMBDA {
                                const double a = tap[low[v]];
                                const double c = tap[high[v]];
@@ -194,36 +195,49 @@ WAVE_EFFECT_ALWAYS_INLINE void for_each_block(std::int64_t begin, std::int64_t e
   }
 }
 
+// Where the loops read and write: input sample n at in[n − in_first] (a
+// window of the input), output sample n at out[n − out_first].
+struct echo_buffers {
+  const double* in;
+  std::int64_t in_first;
+  double* out;
+  std::int64_t out_first;
+
+  const double* input(std::int64_t n) const { return in + (n - in_first); }
+  double* output(std::int64_t n) const { return out + (n - out_first); }
+};
+
 // Samples [begin, end), all below 2^24 and at or past the last tap's offset:
 // tap i reads in[n − offset[i]].
 WAVE_EFFECT_CLONES
-void add_echoes_steady(const double* WAVE_EFFECT_RESTRICT in, double* WAVE_EFFECT_RESTRICT out,
-                       std::int64_t begin, std::int64_t end, const tap_plan& plan) {
+void add_echoes_steady(const echo_buffers& io, std::int64_t begin, std::int64_t end,
+                       const tap_plan& plan) {
   for_each_block(
       begin, end, plan.offset[1],
-      [&](std::int64_t n0) WAVE_EFFECT_INLINE_LAMBDA { echo_block_steady(in, out, n0, plan); },
+      [&](std::int64_t n0) WAVE_EFFECT_INLINE_LAMBDA {
+        echo_block_steady(io.input(n0), io.output(n0), plan);
+      },
       [&](std::int64_t n0, std::int64_t length) WAVE_EFFECT_INLINE_LAMBDA {
         for (std::int64_t n = n0; n < n0 + length; ++n) {
-          double sum = in[n];
+          const double* x = io.input(n);
+          double sum = x[0];
           for (int i = 1; i <= reverb_tap_count; ++i) {
-            sum += plan.gain[i] * in[n - plan.offset[i]];
+            sum += plan.gain[i] * x[-plan.offset[i]];
           }
-          out[n] = sum;
+          *io.output(n) = sum;
         }
       });
 }
 
 // Samples [begin, end) past 2^24: n rounds to r = float(n), which may lie
 // on either side of n, and tap i reads in[r − offset[i]]. A block whose
-// first tap could read past the end goes through the formula.
+// first tap could read past the end of the record goes through the formula.
 WAVE_EFFECT_CLONES
-void add_echoes_rounded(const double* WAVE_EFFECT_RESTRICT in, double* WAVE_EFFECT_RESTRICT out,
-                        std::int64_t begin, std::int64_t end, std::int64_t count,
-                        const tap_plan& plan, float spacing) {
+void add_echoes_rounded(const echo_buffers& io, const sample_window& window, std::int64_t begin,
+                        std::int64_t end, const tap_plan& plan, float spacing) {
   auto formula = [&](std::int64_t n0, std::int64_t length) WAVE_EFFECT_INLINE_LAMBDA {
     for (std::int64_t n = n0; n < n0 + length; ++n) {
-      out[n] = reverb_sample(in, static_cast<std::int32_t>(count), static_cast<std::int32_t>(n),
-                             spacing);
+      *io.output(n) = reverb_sample(window, static_cast<std::int32_t>(n), spacing);
     }
   };
   for_each_block(
@@ -234,9 +248,9 @@ void add_echoes_rounded(const double* WAVE_EFFECT_RESTRICT in, double* WAVE_EFFE
         for (int j = 0; j < block_size; ++j) {
           shift[j] = static_cast<std::int64_t>(static_cast<float>(n0 + j)) - n0;
         }
-        // The windows a block reads must lie inside the input; near the
+        // The windows a block reads must lie inside the record; near its
         // end a tap can round past it.
-        if (n0 + shift[block_size - 1] - plan.offset[1] >= count) {
+        if (n0 + shift[block_size - 1] - plan.offset[1] >= window.count) {
           formula(n0, block_size);
           return;
         }
@@ -247,10 +261,10 @@ void add_echoes_rounded(const double* WAVE_EFFECT_RESTRICT in, double* WAVE_EFFE
         }
         if (coarse) {
           for (int first = 0; first < block_size; first += 4 * coarse_vectors) {
-            echo_part_coarse(in, out, n0, first, shift, plan);
+            echo_part_coarse(io.input(n0), io.output(n0), first, shift, plan);
           }
         } else {
-          echo_block_rounded(in, out, n0, shift, plan);
+          echo_block_rounded(io.input(n0), io.output(n0), shift, plan);
         }
       },
       formula);
@@ -296,6 +310,7 @@ double largest_magnitude(const double* in, std::int64_t count) {
   return check == 0.0 ? result : std::numeric_limits<double>::infinity();
 }
 
+
 tap_plan plan_taps(const double* in, std::int64_t count, float spacing) {
   tap_plan plan{};
   plan.gain = echo_gains();
@@ -317,19 +332,19 @@ tap_plan plan_taps(const double* in, std::int64_t count, float spacing) {
 // when x ≤ n; when n < x < n + 1 it lies between −1 and 0 and truncates to
 // 0; further back the tap is skipped. The same sum as the formula, without
 // a float conversion per tap.
-void add_echoes_at_start(const double* in, double* out, std::int64_t begin, std::int64_t end,
+void add_echoes_at_start(const echo_buffers& io, std::int64_t begin, std::int64_t end,
                          const tap_plan& plan) {
   for (std::int64_t n = begin; n < end; ++n) {
-    double sum = in[n];
+    double sum = *io.input(n);
     for (int i = 1; i <= reverb_tap_count; ++i) {
       const std::int64_t offset = plan.offset[i];
       if (offset <= n) {
-        sum += plan.gain[i] * in[n - offset];
+        sum += plan.gain[i] * *io.input(n - offset);
       } else if (offset == n + 1 && !plan.whole[i]) {
-        sum += plan.gain[i] * in[0];
+        sum += plan.gain[i] * *io.input(0);
       }
     }
-    out[n] = sum;
+    *io.output(n) = sum;
   }
 }
 
@@ -337,7 +352,18 @@ void add_echoes_at_start(const double* in, double* out, std::int64_t begin, std:
 
 float echo_spacing(std::int32_t sample_rate) { return static_cast<float>(sample_rate * 0.05); }
 
-double reverb_sample(const double* in, std::int32_t count, std::int32_t n, float spacing) {
+input_reach reverb_reach(std::int32_t sample_rate) {
+  if (sample_rate <= 0) {
+    return {};  // the direct sound alone
+  }
+  // Past 2^24 the index rounds to a float up to 64 samples away from n, and
+  // a tap's position truncates one sample further back at most.
+  const auto history = static_cast<std::int64_t>(
+      std::ceil(reverb_tap_count * static_cast<double>(echo_spacing(sample_rate))));
+  return {history + 256, 256};
+}
+
+double reverb_sample(const sample_window& in, std::int32_t n, float spacing) {
   const tap_table& gains = echo_gains();
   const double nf = static_cast<float>(n);
   double sum = in[n];
@@ -349,7 +375,7 @@ double reverb_sample(const double* in, std::int32_t count, std::int32_t n, float
       continue;
     }
     const auto m = static_cast<std::int64_t>(p);
-    if (m >= count) {
+    if (m >= in.count) {
       continue;  // only past 2^24, where float(n) rounds up beyond the input
     }
     sum += gains[i] * in[m];
@@ -366,72 +392,56 @@ void apply_reverb_reference(const wave_data* in, wave_data* out) {
     std::copy_n(in->samples.get(), count, out->samples.get());
     return;
   }
+  const sample_window window = whole_window(*in, count);
   const float spacing = echo_spacing(in->sample_rate);
   for (std::int32_t n = 0; n < count; ++n) {
-    out->samples[n] = reverb_sample(in->samples.get(), count, n, spacing);
+    out->samples[n] = reverb_sample(window, n, spacing);
   }
 }
 
-namespace {
+void apply_reverb_stretch(const sample_window& in, double* out, std::int64_t begin,
+                          std::int64_t end) {
+  if (begin >= end) {
+    return;
+  }
+  if (in.sample_rate <= 0) {
+    // No echo has a place in time without a positive rate: the direct sound alone.
+    std::copy(in.at(begin), in.at(end), out);
+    return;
+  }
+  const float spacing = echo_spacing(in.sample_rate);
+  // Any bound on the magnitudes the taps read serves the early stop (it
+  // never changes a result): the largest in the window these outputs read.
+  const input_reach reach = reverb_reach(in.sample_rate);
+  const std::int64_t read_first = std::max(in.first, reach.window_first(begin));
+  const std::int64_t read_end = std::min(in.first + in.size, reach.window_end(end, in.count));
+  const tap_plan plan = plan_taps(in.at(read_first), read_end - read_first, spacing);
+  const echo_buffers io{in.samples, in.first, out, begin};
 
-// Outputs [begin, end) of the effect on `count` samples, the rate positive.
-void add_echoes(const double* x, double* y, std::int32_t count, float spacing, const tap_plan& plan,
-                std::int64_t begin, std::int64_t end) {
   // Three stretches: before the last tap's offset some taps fall before the
   // start; then every tap has its fixed offset up to 2^24; past it the
   // positions round as floats.
   const std::int64_t last_offset = plan.offset[reverb_tap_count];
-  const std::int64_t exact_end = std::min<std::int64_t>(count, float_exact_limit);
+  const std::int64_t exact_end = std::min<std::int64_t>(in.count, float_exact_limit);
   const std::int64_t steady_begin = std::min(last_offset, exact_end);
-  add_echoes_at_start(x, y, begin, std::min(end, steady_begin), plan);
-  add_echoes_steady(x, y, std::max(begin, steady_begin), std::min(end, exact_end), plan);
+  add_echoes_at_start(io, begin, std::min(end, steady_begin), plan);
+  add_echoes_steady(io, std::max(begin, steady_begin), std::min(end, exact_end), plan);
   const std::int64_t rounded_begin = std::max(begin, exact_end);
   if (last_offset <= float_exact_limit && rounded_positions_exact(spacing)) {
-    add_echoes_rounded(x, y, rounded_begin, end, count, plan, spacing);
+    add_echoes_rounded(io, in, rounded_begin, end, plan, spacing);
   } else {
     for (std::int64_t n = rounded_begin; n < end; ++n) {
-      y[n] = reverb_sample(x, count, static_cast<std::int32_t>(n), spacing);
+      *io.output(n) = reverb_sample(in, static_cast<std::int32_t>(n), spacing);
     }
   }
 }
 
-}  // namespace
-
-void apply_reverb_stretch(const wave_data* in, wave_data* out, std::int64_t begin,
-                          std::int64_t end) {
-  const std::int32_t count = std::min(in->sample_count, out->sample_count);
-  begin = std::max<std::int64_t>(begin, 0);
-  end = std::min<std::int64_t>(end, count);
-  if (begin >= end) {
-    return;
-  }
-  const double* x = in->samples.get();
-  double* y = out->samples.get();
-  if (in->sample_rate <= 0) {
-    // No echo has a place in time without a positive rate: the direct sound alone.
-    std::copy(x + begin, x + end, y + begin);
-    return;
-  }
-  const float spacing = echo_spacing(in->sample_rate);
-  const tap_plan plan = plan_taps(x, count, spacing);
-  add_echoes(x, y, count, spacing, plan, begin, end);
-}
-
 void apply_reverb(const wave_data* in, wave_data* out) {
   const std::int32_t count = std::min(in->sample_count, out->sample_count);
-  if (count <= 0) {
-    return;
-  }
-  const double* x = in->samples.get();
+  const sample_window window = whole_window(*in, count);
   double* y = out->samples.get();
-  if (in->sample_rate <= 0) {
-    std::copy_n(x, count, y);  // the direct sound alone, as above
-    return;
-  }
-  const float spacing = echo_spacing(in->sample_rate);
-  const tap_plan plan = plan_taps(x, count, spacing);
   split_work(count, [&](std::int64_t begin, std::int64_t end) {
     prepare_samples(y + begin, end - begin);
-    add_echoes(x, y, count, spacing, plan, begin, end);
+    apply_reverb_stretch(window, y + begin, begin, end);
   });
 }

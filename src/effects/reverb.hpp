@@ -14,19 +14,15 @@ inline constexpr int reverb_tap_count = 100;
 // precision, then rounded to a 32-bit float.
 float echo_spacing(std::int32_t sample_rate);
 
-// Output sample n of the reverb over the `count` input samples `in`:
+// Output sample n of the reverb over the input record `in` (a window of it
+// that holds what n reads):
 //
 //   out[n] = in[n] + Σ_{i=1..100} 0.5^i × in[m_i],  m_i = trunc(float(n) − i × D)
 //
 // summed in increasing i, each partial sum a double. A tap whose position
-// truncates below 0 (p ≤ −1) or lands past the input adds nothing.
-double reverb_sample(const double* in, std::int32_t count, std::int32_t n, float spacing);
+// truncates below 0 (p ≤ −1) or lands past the record adds nothing.
+double reverb_sample(const sample_window& in, std::int32_t n, float spacing);
 
 // The whole effect as that formula, sample by sample: the reference the fast
 // apply_reverb is checked against.
 void apply_reverb_reference(const wave_data* in, wave_data* out);
-
-// Outputs [begin, end) alone, exactly as apply_reverb computes them: for
-// tests that look at stretches of a record too long to process whole.
-void apply_reverb_stretch(const wave_data* in, wave_data* out, std::int64_t begin,
-                          std::int64_t end);

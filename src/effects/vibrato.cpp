@@ -27,10 +27,10 @@ namespace {
 // 2π × 5 Hz.
 constexpr double modulation = 31.41592653589793;
 
-// What every sample needs: the rate and both delays, and the input.
+// What every sample needs: the rate and both delays, and the input (a
+// window of the record, which has `count` samples).
 struct vibrato_setting {
-  const double* in;
-  double* out;
+  sample_window in;
   std::int32_t count;
   double rate;
   float d;      // mean delay in samples
@@ -38,21 +38,22 @@ struct vibrato_setting {
 };
 
 // Output sample n from its 32-bit delay tau: the read position t = n − tau,
-// interpolated between in[m] and in[m + 1], m = trunc(t).
-inline void write_sample(const vibrato_setting& v, std::int32_t n, float tau) {
+// interpolated between in[m] and in[m + 1], m = trunc(t); or 0 where there
+// is nothing to read.
+inline double interpolated(const vibrato_setting& v, std::int32_t n, float tau) {
   const float nf = static_cast<float>(n);
   const float t = nf - tau;
   // m = trunc(t) is at least 0 exactly when t > −1; bounding t before the
   // conversion keeps it in the int range whatever the header said.
   if (!(t > -1.0f && t < static_cast<double>(v.count) - 1.0)) {
-    return;
+    return 0.0;
   }
   const auto m = static_cast<std::int32_t>(t);
   if (m + 1 >= v.count) {
-    return;  // no in[m + 1] to interpolate towards
+    return 0.0;  // no in[m + 1] to interpolate towards
   }
   const float frac = t - static_cast<float>(m);
-  v.out[n] = (1.0 - frac) * v.in[m] + frac * v.in[m + 1];
+  return (1.0 - frac) * v.in[m] + frac * v.in[m + 1];
 }
 
 // Whether every double within `margin` of `q` rounds to the same 32-bit
@@ -87,10 +88,10 @@ float swung_delay(const vibrato_setting& v, double phase, double quick) {
   return static_cast<float>(std::sin(phase) * v.depth + v.d);
 }
 
-// Samples [begin, end) a block at a time: the phases and quick sines four
+// Samples [begin, end) into out[0, end − begin), a block at a time: the phases and quick sines four
 // lanes at a time, then each sample's delay and interpolation.
 WAVE_EFFECT_CLONES
-void vibrato_range(const vibrato_setting& v, std::int64_t begin, std::int64_t end) {
+void vibrato_range(const vibrato_setting& v, double* out, std::int64_t begin, std::int64_t end) {
   constexpr int block = 256;
   alignas(32) double phase[block];
   alignas(32) double quick[block];
@@ -107,41 +108,67 @@ void vibrato_range(const vibrato_setting& v, std::int64_t begin, std::int64_t en
     }
     for (int j = 0; j < length; ++j) {
       const auto n = static_cast<std::int32_t>(start + j);
-      write_sample(v, n, swung_delay(v, phase[j], quick[j]));
+      out[n - begin] = interpolated(v, n, swung_delay(v, phase[j], quick[j]));
     }
   }
 }
 
-bool vibrato_setting_for(const wave_data* in, wave_data* out, vibrato_setting* v) {
-  const std::int32_t count = std::min(in->sample_count, out->sample_count);
-  if (count <= 0 || in->sample_rate <= 0) {
-    return false;  // without a positive rate there is no delay to swing: silence
+// The setting for `in`, or false where the rate gives no delay to swing
+// (the output is silent).
+bool vibrato_setting_for(const sample_window& in, vibrato_setting* v) {
+  if (in.count <= 0 || in.sample_rate <= 0) {
+    return false;
   }
-  const float d = static_cast<float>(in->sample_rate * 0.002);
-  *v = {in->samples.get(), out->samples.get(), count, static_cast<double>(in->sample_rate), d, d};
+  const float d = static_cast<float>(in.sample_rate * 0.002);
+  *v = {in, in.count, static_cast<double>(in.sample_rate), d, d};
   return true;
 }
 
 }  // namespace
 
-void apply_vibrato(const wave_data* in, wave_data* out) {
+input_reach vibrato_reach(std::int32_t sample_rate) {
+  if (sample_rate <= 0) {
+    return {};
+  }
+  // The delay is at most 2d; past 2^24 the index and the read position
+  // each round by up to 64 samples, and the position reaches one sample on.
+  const double d = static_cast<float>(sample_rate * 0.002);
+  return {static_cast<std::int64_t>(std::ceil(2 * d)) + 256, 256};
+}
+
+double vibrato_sample(const sample_window& in, std::int32_t n) {
   vibrato_setting v{};
-  if (vibrato_setting_for(in, out, &v)) {
-    split_work(v.count, [&](std::int64_t begin, std::int64_t end) {
-      prepare_samples(v.out + begin, end - begin);
-      vibrato_range(v, begin, end);
-    });
+  if (!vibrato_setting_for(in, &v)) {
+    return 0.0;
+  }
+  const double phase = (n * modulation) / v.rate;
+  return interpolated(v, n, static_cast<float>(std::sin(phase) * v.depth + v.d));
+}
+
+void apply_vibrato_stretch(const sample_window& in, double* out, std::int64_t begin,
+                           std::int64_t end) {
+  vibrato_setting v{};
+  if (vibrato_setting_for(in, &v)) {
+    vibrato_range(v, out, begin, end);
+  } else {
+    std::fill(out, out + std::max<std::int64_t>(0, end - begin), 0.0);
   }
 }
 
+void apply_vibrato(const wave_data* in, wave_data* out) {
+  const std::int32_t count = std::min(in->sample_count, out->sample_count);
+  const sample_window window = whole_window(*in, count);
+  double* y = out->samples.get();
+  split_work(count, [&](std::int64_t begin, std::int64_t end) {
+    prepare_samples(y + begin, end - begin);
+    apply_vibrato_stretch(window, y + begin, begin, end);
+  });
+}
+
 void apply_vibrato_reference(const wave_data* in, wave_data* out) {
-  vibrato_setting v{};
-  if (!vibrato_setting_for(in, out, &v)) {
-    return;
-  }
-  for (std::int32_t n = 0; n < v.count; ++n) {
-    const double phase = (n * modulation) / v.rate;
-    const float tau = static_cast<float>(std::sin(phase) * v.depth + v.d);
-    write_sample(v, n, tau);
+  const std::int32_t count = std::min(in->sample_count, out->sample_count);
+  const sample_window window = whole_window(*in, count);
+  for (std::int32_t n = 0; n < count; ++n) {
+    out->samples[n] = vibrato_sample(window, n);
   }
 }

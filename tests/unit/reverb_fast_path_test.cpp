@@ -9,6 +9,7 @@
 
 #include "effects/reverb.hpp"
 #include "records.hpp"
+#include "windows.hpp"
 
 namespace {
 
@@ -87,7 +88,7 @@ TEST(ReverbFastPath, MatchesTheFormulaWhereTheIndexIsNotExactAsAFloat) {
     const float spacing = echo_spacing(rate);
     auto check = [&](std::int32_t from, std::int32_t to) {
       for (std::int32_t n = from; n < to; ++n) {
-        ASSERT_EQ(fast.samples[n], reverb_sample(in.samples.get(), in.sample_count, n, spacing))
+        ASSERT_EQ(fast.samples[n], reverb_sample(whole_window(in, in.sample_count), n, spacing))
             << "rate " << rate << " sample " << n;
       }
     };
@@ -96,32 +97,22 @@ TEST(ReverbFastPath, MatchesTheFormulaWhereTheIndexIsNotExactAsAFloat) {
   }
 }
 
-// Further on float(n) steps by 4, 8, ... and neighbouring outputs share
-// their rounded positions. A record of 2^26 samples is held sparsely: only
-// the stretches checked, and the echoes they read, carry sound (calloc
-// leaves the rest unmapped), and only those stretches are computed.
-TEST(ReverbFastPath, MatchesTheFormulaInTheCoarserOctaves) {
-  constexpr std::int32_t octave = 1 << 25;
-  const std::int32_t count = 2 * octave + 20000;
-  const std::int32_t stretches[] = {octave - 3000, octave + octave / 2, 2 * octave - 3000,
-                                    count - 6000};
-  for (std::int32_t rate : {44100, 8010, 11025}) {
-    wave_data in = record(rate, count);
-    const float spacing = echo_spacing(rate);
-    const auto reach = static_cast<std::int32_t>(101 * spacing) + 100;
-    std::mt19937 random(16);
-    std::uniform_int_distribution<int> s16(-32768, 32767);
-    for (std::int32_t from : stretches) {
-      for (std::int32_t n = from - reach; n < std::min(count, from + 6100); ++n) {
-        in.samples[n] = s16(random) / 32768.0;
-      }
-    }
-    wave_data fast = same_shape(in);
-    for (std::int32_t from : stretches) {
-      apply_reverb_stretch(&in, &fast, from, from + 6000);
-      for (std::int32_t n = from; n < from + 6000; ++n) {
-        ASSERT_TRUE(same_bits(fast.samples[n], reverb_sample(in.samples.get(), count, n, spacing)))
-            << "rate " << rate << " sample " << n;
+// Further on float(n) steps by 4, 8, ... up to 128 just below 2^31, and
+// neighbouring outputs share their rounded positions. Each stretch is
+// computed from a window of random sound that holds just what it reads,
+// placed around every power of two up to the longest record a WAV file can
+// describe, and at that record's end.
+TEST(ReverbFastPath, MatchesTheFormulaInEveryOctave) {
+  for (std::int32_t rate : {44100, 8010, 11025, 384000}) {
+    for (const stretch_at& at : octave_stretches()) {
+      const synthetic_window window(rate, at, reverb_reach(rate));
+      std::vector<double> fast(stretch_length);
+      apply_reverb_stretch(window.view, fast.data(), at.begin, at.begin + stretch_length);
+      const float spacing = echo_spacing(rate);
+      for (std::int64_t k = 0; k < stretch_length; ++k) {
+        const auto n = static_cast<std::int32_t>(at.begin + k);
+        ASSERT_TRUE(same_bits(fast[k], reverb_sample(window.view, n, spacing)))
+            << "rate " << rate << " sample " << n << " of " << at.count;
       }
     }
   }
@@ -130,26 +121,25 @@ TEST(ReverbFastPath, MatchesTheFormulaInTheCoarserOctaves) {
 TEST(ReverbFastPath, TapsRoundedUpPastTheEndAddNothing) {
   // From 2^26 on floats are 8 apart: n = 2^26 + 5 rounds up to 2^26 + 8, and
   // with a spacing of 0.05 its first taps land on 2^26 + 7, past the last
-  // sample. calloc leaves the untouched pages unmapped, so this is cheap.
+  // sample.
   const std::int32_t count = (1 << 26) + 6;
-  wave_data in;
-  in.sample_count = count;
-  in.samples = allocate_samples(count);
   const std::int32_t last = count - 1;
-  for (std::int32_t n = last - 8; n <= last; ++n) {
-    in.samples[n] = n - (last - 8) + 1;
+  std::vector<double> samples(9);
+  for (int k = 0; k < 9; ++k) {
+    samples[k] = k + 1;
   }
+  const sample_window in{samples.data(), last - 8, 9, count, 1};
   const float spacing = echo_spacing(1);
-  double expected = in.samples[last];
+  double expected = in[last];
   for (int i = 1; i <= reverb_tap_count; ++i) {
     const auto m = static_cast<std::int64_t>(static_cast<double>(static_cast<float>(last)) -
                                              i * static_cast<double>(spacing));
     if (m < count) {
-      expected += std::ldexp(1.0, -i) * in.samples[m];
+      expected += std::ldexp(1.0, -i) * in[m];
     }
   }
-  EXPECT_EQ(reverb_sample(in.samples.get(), count, last, spacing), expected);
-  EXPECT_NE(expected, in.samples[last]);  // some taps did land inside
+  EXPECT_EQ(reverb_sample(in, last, spacing), expected);
+  EXPECT_NE(expected, in[last]);  // some taps did land inside
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "effects/quick_sine.hpp"
 #include "effects/vibrato.hpp"
 #include "records.hpp"
+#include "windows.hpp"
 
 namespace {
 
@@ -71,6 +72,24 @@ TEST(VibratoFastPath, MatchesTheFormulaAtEveryRate) {
 TEST(VibratoFastPath, MatchesTheFormulaWhereTheIndexIsNotExactAsAFloat) {
   const wave_data in = random_record(44100, (1 << 24) + 5000, 16);
   expect_like_the_formula(in, (1 << 24) - 5000, in.sample_count);
+}
+
+// Past 2^24 the index and the read position round as floats, 128 apart
+// just below 2^31: stretches around every power of two, and at the end of
+// the longest records, from windows that hold just what they read.
+TEST(VibratoFastPath, MatchesTheFormulaInEveryOctave) {
+  for (std::int32_t rate : {44100, 8010, 384000, 7}) {
+    for (const stretch_at& at : octave_stretches()) {
+      const synthetic_window window(rate, at, vibrato_reach(rate));
+      std::vector<double> fast(stretch_length, 1.0);  // every sample is written
+      apply_vibrato_stretch(window.view, fast.data(), at.begin, at.begin + stretch_length);
+      for (std::int64_t k = 0; k < stretch_length; ++k) {
+        const auto n = static_cast<std::int32_t>(at.begin + k);
+        ASSERT_TRUE(same_bits(fast[k], vibrato_sample(window.view, n)))
+            << "rate " << rate << " sample " << n << " of " << at.count;
+      }
+    }
+  }
 }
 
 }  // namespace
