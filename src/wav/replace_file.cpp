@@ -88,6 +88,13 @@ void write_replacement(replacement_file& pending, const void* bytes, std::size_t
   }
 }
 
+void write_replacement_at(replacement_file& pending, const void* bytes, std::size_t count,
+                          std::uint64_t offset) {
+  if (!platform::write_at(pending.file, bytes, count, offset)) {
+    throw io_error(pending.final_path, "cannot write: " + platform::failure_reason());
+  }
+}
+
 void close_replacement(replacement_file& pending) {
   // On the disk before it takes the earlier file's place: should the power
   // fail after the rename, the name leads to the whole new file, never to

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "platform/files.hpp"
@@ -29,6 +30,12 @@ void remove_abandoned_replacements(const char* path, bool no_other_run);
 
 // Appends `count` bytes. Throws io_error naming the final path.
 void write_replacement(replacement_file& pending, const void* bytes, std::size_t count);
+
+// Writes `count` bytes at `offset` of the file, wherever the writing has
+// got to; safe to call from two threads at once. Throws io_error naming the
+// final path.
+void write_replacement_at(replacement_file& pending, const void* bytes, std::size_t count,
+                          std::uint64_t offset);
 
 // Closes the file, checking that every byte reached it, on the disk itself.
 // Throws io_error naming the final path.

@@ -22,6 +22,7 @@
 #include "wav/sample_scale.hpp"
 #include "wav/wave_data.hpp"
 #include "wav/wave_layout.hpp"
+#include "wav/wave_source.hpp"
 
 namespace {
 
@@ -106,7 +107,6 @@ struct chunk_walk {
 
 // Turns `length` stored samples (little-endian 16-bit) into doubles.
 void convert_samples(const std::uint8_t* bytes, double* samples, std::int32_t length) {
-  prepare_samples(samples, length);
   for (std::int32_t k = 0; k < length; ++k) {
     samples[k] = sample_from_s16(static_cast<std::int16_t>(load_le16(bytes + 2 * k)));
   }
@@ -128,38 +128,6 @@ void read_exactly(platform::file file, const char* name, void* bytes, std::size_
   }
 }
 
-// Converts `count` samples whose bytes start at `offset` of the file into
-// `samples`, a block at a time.
-void read_samples(platform::file file, const char* name, std::uint64_t offset, double* samples,
-                  std::int32_t count) {
-  constexpr std::int32_t block = 32768;
-  std::vector<std::uint8_t> bytes(2 * static_cast<std::size_t>(std::min(block, count)));
-  for (std::int32_t start = 0; start < count; start += block) {
-    const std::int32_t length = std::min(block, count - start);
-    read_exactly(file, name, bytes.data(), 2 * static_cast<std::size_t>(length),
-                 offset + 2 * std::uint64_t(start));
-    convert_samples(bytes.data(), samples + start, length);
-  }
-}
-
-// Most of reading a long recording is the system handing this process fresh
-// pages for its samples; with a second core, a helper thread reads and
-// converts the second half meanwhile. A failure of the first half is told
-// before one of the second.
-void read_all_samples(platform::file file, const char* name, std::uint64_t offset, double* samples,
-                      std::int32_t count) {
-  constexpr std::int32_t worth_a_thread = 1 << 18;
-  if (count < worth_a_thread) {
-    read_samples(file, name, offset, samples, count);
-    return;
-  }
-  const std::int32_t half = count / 2;
-  run_side_by_side([&] { read_samples(file, name, offset, samples, half); },
-                   [&] {
-                     read_samples(file, name, offset + 2 * std::uint64_t(half), samples + half,
-                                  count - half);
-                   });
-}
 
 void warn_of_clamped_size(const wave_layout& layout, const char* name, std::FILE* warnings) {
   if (layout.declared_size != layout.data_size) {
@@ -176,6 +144,23 @@ void fill_record(const wave_layout& layout, sample_array samples, wave_data* wav
   wave->bits_per_sample = layout.bits_per_sample;
   wave->sample_count = layout.sample_count();
   wave->samples = std::move(samples);
+}
+
+// Most of reading a long recording is the system handing this process fresh
+// pages for its samples; with a second core, a helper thread reads and
+// converts the second half meanwhile. A failure of the first half is told
+// before one of the second.
+void read_all_samples(const wave_source& source, double* samples) {
+  constexpr std::int32_t worth_a_thread = 1 << 18;
+  const std::int32_t count = source.sample_count;
+  prepare_samples(samples, count);
+  if (count < worth_a_thread) {
+    read_wave_samples(source, 0, count, samples);
+    return;
+  }
+  const std::int32_t half = count / 2;
+  run_side_by_side([&] { read_wave_samples(source, 0, half, samples); },
+                   [&] { read_wave_samples(source, half, count - half, samples + half); });
 }
 
 }  // namespace
@@ -246,15 +231,13 @@ void read_wave_bytes(std::span<const std::uint8_t> file, wave_data* wave, const 
   fill_record(layout, std::move(samples), wave);
 }
 
-void read_wave(wave_data* wave, const char* path, std::FILE* warnings) {
-  platform::file file = platform::open_for_reading(path);
+void open_wave(wave_source* source, const char* path, std::FILE* warnings) {
+  source->name = path;
+  source->file = platform::open_for_reading(path);
+  platform::file file = source->file;
   if (!file.is_open()) {
     refuse(path, "cannot open: " + platform::failure_reason());
   }
-  struct closer {
-    platform::file& file;
-    ~closer() { platform::close_file(file); }
-  } close_at_end{file};
   platform::file_facts facts{};
   if (!platform::describe(file, &facts)) {
     refuse(path, "cannot read: " + platform::failure_reason());
@@ -277,10 +260,33 @@ void read_wave(wave_data* wave, const char* path, std::FILE* warnings) {
     read_exactly(file, path, head.data() + had, size - had, had);
     layout = find_wave_layout(head, facts.size, path);
   }
-  head = {};
-
   warn_of_clamped_size(*layout, path, warnings);
-  sample_array samples = allocate_samples(layout->sample_count());
-  read_all_samples(file, path, layout->data_offset, samples.get(), layout->sample_count());
-  fill_record(*layout, std::move(samples), wave);
+  source->sample_rate = layout->sample_rate;
+  source->bits_per_sample = layout->bits_per_sample;
+  source->sample_count = layout->sample_count();
+  source->data_offset = layout->data_offset;
+}
+
+void read_wave_samples(const wave_source& source, std::int64_t first, std::int64_t count,
+                       double* samples) {
+  constexpr std::int64_t block = 32768;
+  std::array<std::uint8_t, 2 * block> bytes;
+  for (std::int64_t start = 0; start < count; start += block) {
+    const auto length = static_cast<std::int32_t>(std::min(block, count - start));
+    read_exactly(source.file, source.name.c_str(), bytes.data(),
+                 2 * static_cast<std::size_t>(length),
+                 source.data_offset + 2 * static_cast<std::uint64_t>(first + start));
+    convert_samples(bytes.data(), samples + start, length);
+  }
+}
+
+void read_wave(wave_data* wave, const char* path, std::FILE* warnings) {
+  wave_source source;
+  open_wave(&source, path, warnings);
+  sample_array samples = allocate_samples(source.sample_count);
+  read_all_samples(source, samples.get());
+  wave->sample_rate = source.sample_rate;
+  wave->bits_per_sample = source.bits_per_sample;
+  wave->sample_count = source.sample_count;
+  wave->samples = std::move(samples);
 }

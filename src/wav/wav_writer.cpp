@@ -7,29 +7,45 @@
 #include "wav/wave_data.hpp"
 #include "wav/wave_header.hpp"
 
-std::array<std::uint8_t, 44> wave_header(const wave_data& wave) {
+std::array<std::uint8_t, 44> wave_header(std::int32_t sample_rate, std::int32_t bits_per_sample,
+                                         std::int32_t sample_count) {
   // 64-bit arithmetic: for the rates a header can hold, rate × bits would
-  // overflow 32 bits. The fields keep the low 32 (or 16) bits.
-  const std::int64_t data_bytes = 2 * std::int64_t{wave.sample_count};
-  const std::int64_t byte_rate = std::int64_t{wave.sample_rate} * wave.bits_per_sample / 8;
-  const std::int32_t block_align = wave.bits_per_sample / 8;
+  // overflow 32 bits. The fields keep the low 32 (or 16) bits. The sizes are
+  // unsigned: past 2^30 samples they need the 32nd bit. Past 2,147,483,629
+  // samples the RIFF size has no room for what it counts; it then says
+  // 0xFFFFFFFF, "as far as the file goes", as streaming writers do, rather
+  // than a size that wrapped around to a few bytes.
+  const std::int64_t data_bytes = 2 * std::int64_t{sample_count};
+  const std::int64_t riff_size = std::min<std::int64_t>(data_bytes + 36, 0xFFFFFFFF);
+  const std::int64_t byte_rate = std::int64_t{sample_rate} * bits_per_sample / 8;
+  const std::int32_t block_align = bits_per_sample / 8;
 
   std::array<std::uint8_t, 44> header{};
   std::uint8_t* p = header.data();
   std::copy_n("RIFF", 4, p + 0);
-  store_le32(p + 4, static_cast<std::uint32_t>(data_bytes + 36));
+  store_le32(p + 4, static_cast<std::uint32_t>(riff_size));
   std::copy_n("WAVE", 4, p + 8);
   std::copy_n("fmt ", 4, p + 12);
   store_le32(p + 16, 16);
   store_le16(p + 20, 1);  // PCM
   store_le16(p + 22, 1);  // one channel
-  store_le32(p + 24, static_cast<std::uint32_t>(wave.sample_rate));
+  store_le32(p + 24, static_cast<std::uint32_t>(sample_rate));
   store_le32(p + 28, static_cast<std::uint32_t>(byte_rate));
   store_le16(p + 32, static_cast<std::uint16_t>(block_align));
-  store_le16(p + 34, static_cast<std::uint16_t>(wave.bits_per_sample));
+  store_le16(p + 34, static_cast<std::uint16_t>(bits_per_sample));
   std::copy_n("data", 4, p + 36);
   store_le32(p + 40, static_cast<std::uint32_t>(data_bytes));
   return header;
+}
+
+std::array<std::uint8_t, 44> wave_header(const wave_data& wave) {
+  return wave_header(wave.sample_rate, wave.bits_per_sample, wave.sample_count);
+}
+
+void store_wave_samples(const double* samples, std::int64_t count, std::uint8_t* bytes) {
+  for (std::int64_t k = 0; k < count; ++k) {
+    store_le16(bytes + 2 * k, static_cast<std::uint16_t>(sample_to_s16(samples[k])));
+  }
 }
 
 void write_wave(const wave_data* wave, const char* path) {
@@ -46,10 +62,7 @@ void write_wave_contents(const wave_data* wave, replacement_file& pending) {
   std::array<std::uint8_t, 2 * block> bytes;
   for (std::int32_t start = 0; start < wave->sample_count; start += block) {
     const std::int32_t length = std::min(block, wave->sample_count - start);
-    for (std::int32_t k = 0; k < length; ++k) {
-      const auto s = static_cast<std::uint16_t>(sample_to_s16(wave->samples[start + k]));
-      store_le16(&bytes[2 * k], s);
-    }
+    store_wave_samples(wave->samples.get() + start, length, bytes.data());
     write_replacement(pending, bytes.data(), 2 * static_cast<std::size_t>(length));
   }
   close_replacement(pending);

@@ -2,9 +2,11 @@
 
 #include <filesystem>
 #include <optional>
+#include <vector>
 
 #include "core/io_error.hpp"
 #include "wav/wave_data.hpp"
+#include "wav/wave_source.hpp"
 #include "wav_file.hpp"
 
 namespace {
@@ -233,6 +235,24 @@ TEST(WavReader, ReportsFilesThatCannotBeRead) {
     ADD_FAILURE() << "a directory was read";
   } catch (const io_error& error) {
     EXPECT_EQ(std::string(error.what()), missing + ": is a directory, not a WAV file");
+  }
+}
+
+TEST(WavReader, AFileThatShrinksWhileItIsReadIsAFailure) {
+  scratch_directory dir;
+  const std::vector<std::int16_t> samples(5000, 1234);
+  dir.write("tec.wav", canonical_wave(8000, samples));
+  wave_source source;
+  open_wave(&source, dir.file("tec.wav").c_str(), stderr);
+  std::vector<double> read(4000);
+  read_wave_samples(source, 1000, 4000, read.data());
+  EXPECT_EQ(read.back(), 1234 / 32768.0);
+  std::filesystem::resize_file(dir.file("tec.wav"), 44 + 2 * 3000);
+  try {
+    read_wave_samples(source, 1000, 4000, read.data());
+    ADD_FAILURE() << "samples past the new end were read";
+  } catch (const io_error& error) {
+    EXPECT_EQ(std::string(error.what()), dir.file("tec.wav") + ": ended while it was being read");
   }
 }
 

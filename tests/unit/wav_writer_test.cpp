@@ -54,16 +54,26 @@ TEST(WavWriter, HeaderOfAnEmptySixteenBitSound) {
   EXPECT_EQ(bytes(header.begin(), header.end()), expected);
 }
 
-TEST(WavWriter, HeaderSizesOfTheLongestRecordingAreUnsigned) {
-  // 2,147,483,600 samples: the most a RIFF size can describe, with data
-  // and RIFF sizes past 2^31 (no samples are needed for the header).
-  wave_data wave;
-  wave.sample_rate = 44100;
-  wave.bits_per_sample = 16;
-  wave.sample_count = 2147483600;
-  const auto header = wave_header(wave);
-  EXPECT_EQ(load_le32_at(header.data(), 40), 4294967200u);
-  EXPECT_EQ(load_le32_at(header.data(), 4), 4294967236u);
+TEST(WavWriter, HeaderSizesOfTheLongestRecordingsAreUnsigned) {
+  // Data and RIFF sizes past 2^31 (no samples are needed for the header).
+  // 2,147,483,629 samples are the most a RIFF size can describe; a data
+  // chunk can hold a few more, and the RIFF size then says 0xFFFFFFFF.
+  struct {
+    std::int32_t count;
+    std::uint32_t data_size;
+    std::uint32_t riff_size;
+  } const cases[] = {
+      {1 << 30, 1u << 31, (1u << 31) + 36},
+      {2147483600, 4294967200u, 4294967236u},
+      {2147483629, 4294967258u, 4294967294u},
+      {2147483630, 4294967260u, 0xFFFFFFFFu},
+      {2147483647, 4294967294u, 0xFFFFFFFFu},
+  };
+  for (const auto& c : cases) {
+    const auto header = wave_header(44100, 16, c.count);
+    EXPECT_EQ(load_le32_at(header.data(), 40), c.data_size) << c.count;
+    EXPECT_EQ(load_le32_at(header.data(), 4), c.riff_size) << c.count;
+  }
 }
 
 TEST(WavWriter, HeaderRatesFollowTheBitsPerSampleItCarries) {
