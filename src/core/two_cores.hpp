@@ -6,8 +6,11 @@
 // shared in any order and gives exactly what one pass in order gives.
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <functional>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -78,3 +81,100 @@ void split_work(std::int64_t count, Work work) {
   };
   run_side_by_side([&] { every_other(0); }, [&] { every_other(1); });
 }
+
+// A helper thread kept for a long series of short jobs, each shared by the
+// two cores: starting a thread for every one would cost more than some of
+// them. Without a second core (or a thread to be had) there is one worker.
+class worker_pair {
+ public:
+  worker_pair() {
+    if (std::thread::hardware_concurrency() < 2) {
+      return;
+    }
+    try {
+      helper_ = std::thread([this] { serve(); });
+    } catch (const std::system_error&) {
+    }
+  }
+  worker_pair(const worker_pair&) = delete;
+  worker_pair& operator=(const worker_pair&) = delete;
+  ~worker_pair() {
+    if (helper_.joinable()) {
+      {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        quit_ = true;
+      }
+      changed_.notify_all();
+      helper_.join();
+    }
+  }
+
+  int workers() const { return helper_.joinable() ? 2 : 1; }
+
+  // Runs job(0) on this thread and job(1) on the helper, and waits for both
+  // (job(0) alone with one worker). A failure of job(0) is reported before
+  // one of job(1).
+  template <class Job>
+  void run(Job job) {
+    if (!helper_.joinable()) {
+      job(0);
+      return;
+    }
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      job_ = [&job] { job(1); };
+      helper_failure_ = nullptr;
+      busy_ = true;
+    }
+    changed_.notify_all();
+    std::exception_ptr main_failure;
+    try {
+      job(0);
+    } catch (...) {
+      main_failure = std::current_exception();
+    }
+    std::exception_ptr helper_failure;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [this] { return !busy_; });
+      helper_failure = helper_failure_;
+      job_ = nullptr;
+    }
+    if (main_failure) {
+      std::rethrow_exception(main_failure);
+    }
+    if (helper_failure) {
+      std::rethrow_exception(helper_failure);
+    }
+  }
+
+ private:
+  void serve() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return busy_ || quit_; });
+      if (quit_) {
+        return;
+      }
+      lock.unlock();
+      std::exception_ptr failure;
+      try {
+        job_();
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      lock.lock();
+      helper_failure_ = failure;
+      busy_ = false;
+      changed_.notify_all();
+    }
+  }
+
+  std::thread helper_;
+  std::mutex mutex_;  // guards what follows
+  std::condition_variable changed_;
+  std::function<void()> job_;
+  std::exception_ptr helper_failure_;
+  bool busy_ = false;
+  bool quit_ = false;
+};

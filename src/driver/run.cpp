@@ -7,33 +7,41 @@
 #include "core/io_error.hpp"
 #include "core/two_cores.hpp"
 #include "driver/dump_csv.hpp"
+#include "driver/stream_run.hpp"
 #include "effects/effects.hpp"
 #include "platform/files.hpp"
 #include "wav/replace_file.hpp"
 
 namespace {
 
-void run_distortion(const wave_data* in, wave_data* out, const console& io) {
+stretch_effect distortion(const console& io, std::int32_t) {
   distortion_settings settings{};
   settings.gain = ask_number(io, "gain:", "gain");
   settings.level = ask_number(io, "level:", "level");
-  apply_distortion(in, out, settings);
+  return {{}, [settings](const sample_window& in, double* out, std::int64_t begin,
+                         std::int64_t end) {
+            apply_distortion_stretch(in, out, begin, end, settings);
+          }};
 }
 
-void run_reverb(const wave_data* in, wave_data* out, const console&) { apply_reverb(in, out); }
+stretch_effect reverb(const console&, std::int32_t sample_rate) {
+  return {reverb_reach(sample_rate), apply_reverb_stretch};
+}
 
-void run_vibrato(const wave_data* in, wave_data* out, const console&) { apply_vibrato(in, out); }
+stretch_effect vibrato(const console&, std::int32_t sample_rate) {
+  return {vibrato_reach(sample_rate), apply_vibrato_stretch};
+}
 
 // The effect keys, in the order they are tried. The prompt names only d and
-// v; r works all the same.
+// v; r works all the same. An effect asks for its settings itself.
 struct effect_choice {
   std::string_view key;
-  void (*run)(const wave_data* in, wave_data* out, const console& io);
+  stretch_effect (*ask)(const console& io, std::int32_t sample_rate);
 };
 constexpr effect_choice effect_choices[] = {
-    {"d", run_distortion},
-    {"r", run_reverb},
-    {"v", run_vibrato},
+    {"d", distortion},
+    {"r", reverb},
+    {"v", vibrato},
 };
 
 // One run at a time in a directory: two at once would mix their dumps and
@@ -62,36 +70,26 @@ platform::file lock_the_directory() {
   return held;
 }
 
-// Reads the input while last run's dumps are emptied (the system frees
-// their pages meanwhile); both are done before anything else happens.
-wave_data read_input(text_file& before, text_file& after) {
-  wave_data input;
-  run_side_by_side([&] { read_wave(&input, input_wave_name, stderr); },
+// Opens the input and reads its header while last run's dumps are emptied
+// (the system frees their pages meanwhile); both are done before anything
+// else happens.
+void open_input(wave_source& input, text_file& before, text_file& after) {
+  run_side_by_side([&] { open_wave(&input, input_wave_name, stderr); },
                    [&] {
                      empty_text_file(before);
                      empty_text_file(after);
                    });
-  return input;
 }
 
-// A silent sound of the input's shape.
-wave_data silent_copy_of(const wave_data& input) {
-  wave_data output;
-  output.sample_rate = input.sample_rate;
-  output.bits_per_sample = input.bits_per_sample;
-  output.sample_count = input.sample_count;
-  output.samples = allocate_samples(input.sample_count);
-  return output;
-}
-
-// Prints the sample count, asks for the key and applies its effect; a key
-// that matches none leaves the output silent.
-void ask_and_apply(const console& io, const wave_data& input, wave_data& output) {
+// Prints the sample count, asks for the key and the chosen effect's
+// settings; a key that matches none leaves the output silent.
+stretch_effect ask_for_effect(const console& io, const wave_source& input) {
   std::fprintf(io.out, "%d\n", input.sample_count);
   const std::string key = ask_effect_key(io);
+  stretch_effect chosen{};
   for (const effect_choice& choice : effect_choices) {
     if (key == choice.key) {
-      choice.run(&input, &output, io);
+      chosen = choice.ask(io, input.sample_rate);
       break;
     }
   }
@@ -99,18 +97,18 @@ void ask_and_apply(const console& io, const wave_data& input, wave_data& output)
   if (std::fflush(io.out) != 0 || std::ferror(io.out) != 0) {
     throw io_error("standard output", "cannot write: " + platform::error_number_reason(errno));
   }
+  return chosen;
 }
 
-// Dumps both sounds while the new one is written under its temporary name;
-// it takes the place of "ex8_2.wav" only once both dumps are complete, so a
-// failed dump still leaves the earlier file untouched. Last, the sample
-// arrays are released while the earlier file, held open across the rename
-// where the system gains by it, is let go.
-void dump_and_write(text_file& before, text_file& after, wave_data& input, wave_data& output) {
+// Applies the effect, dumps both sounds and writes the new one under its
+// temporary name; it takes the place of "ex8_2.wav" only once both dumps
+// are complete, so a failure still leaves the earlier file untouched. The
+// earlier file, held open across the rename where the system gains by it,
+// is let go last.
+void apply_dump_and_write(const wave_source& input, const stretch_effect& effect,
+                          text_file& before, text_file& after) {
   replacement_file pending(output_wave_name);
-  run_side_by_side([&] { dump_csv(before, after, &input, &output); },
-                   [&] { write_wave_contents(&output, pending); });
-
+  stream_effect(input, effect, before, after, pending);
   platform::file replaced = platform::hold_replaced(output_wave_name);
   try {
     commit_replacement(pending);
@@ -118,12 +116,7 @@ void dump_and_write(text_file& before, text_file& after, wave_data& input, wave_
     platform::close_file(replaced);
     throw;
   }
-  run_side_by_side(
-      [&] {
-        input.samples.reset();
-        output.samples.reset();
-      },
-      [&] { platform::close_file(replaced); });
+  platform::close_file(replaced);
 }
 
 }  // namespace
@@ -135,8 +128,8 @@ void run_wave_effect(const console& io) {
   } lock;
   text_file before = open_text_file(before_dump_name);
   text_file after = open_text_file(after_dump_name);
-  wave_data input = read_input(before, after);
-  wave_data output = silent_copy_of(input);
-  ask_and_apply(io, input, output);
-  dump_and_write(before, after, input, output);
+  wave_source input;
+  open_input(input, before, after);
+  const stretch_effect effect = ask_for_effect(io, input);
+  apply_dump_and_write(input, effect, before, after);
 }
