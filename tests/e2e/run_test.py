@@ -229,6 +229,20 @@ def riff(*chunks):
     return b"RIFF" + struct.pack("<I", len(body)) + body
 
 
+def sparse_recording(samples):
+    """A silent tec.wav of `samples` samples that takes no room on the disk,
+    and dumps on the null device, so that only ex8_2.wav is written."""
+    def setup(run):
+        keep_earlier_output(run)
+        with open(run.path("tec.wav"), "wb") as f:
+            f.write(wave_file([])[:4] + struct.pack("<I", 36 + 2 * samples) +
+                    wave_file([])[8:40] + struct.pack("<I", 2 * samples))
+            f.truncate(44 + 2 * samples)
+        for dump in ("wave-before.csv", "wave-after.csv"):
+            os.symlink(os.devnull, run.path(dump))
+    return setup
+
+
 DATA = b"data" + struct.pack("<I", 4) + struct.pack("<2h", 100, -100)
 UNTOUCHED, COMPLETE, DIRECTORY = "untouched", "complete", "directory"
 SMALL_MEMORY = {resource.RLIMIT_AS: 256 << 20}  # a run must stay small
@@ -271,6 +285,9 @@ HOSTILE = [
      None, SMALL_MEMORY, 0, "~declares 4294967295 bytes but only 6 are present", COMPLETE),
     ("data size 2^31 - 2 on a small file", wave_file([1, 2, 3], data_size=2**31 - 2), "v\n",
      None, SMALL_MEMORY, 0, "~declares 2147483646 bytes but only 6 are present", COMPLETE),
+    # Its samples would take 1 GiB as doubles: the run holds a stretch at a time.
+    ("2^26 samples in 256 MiB", None, "r\n", sparse_recording(1 << 26), SMALL_MEMORY, 0, "",
+     COMPLETE),
     ("reply of 11 characters", wave_file([1, 2]), "a" * 11 + "\n", None, None, 0, "", COMPLETE),
     ("reply of 12 characters", wave_file([1, 2]), "a" * 12 + "\n", None, None, 0, "", COMPLETE),
     ("reply of 100 characters", wave_file([1, 2]), "d" * 100 + "\n", None, None, 0, "", COMPLETE),
