@@ -70,15 +70,16 @@ platform::file lock_the_directory() {
   return held;
 }
 
-// Opens the input and reads its header while last run's dumps are emptied
-// (the system frees their pages meanwhile); both are done before anything
-// else happens.
+// Opens the input and reads its header while last run's dumps are emptied,
+// one on each core (the system frees their blocks meanwhile); all is done
+// before anything else happens.
 void open_input(wave_source& input, text_file& before, text_file& after) {
-  run_side_by_side([&] { open_wave(&input, input_wave_name, stderr); },
-                   [&] {
-                     empty_text_file(before);
-                     empty_text_file(after);
-                   });
+  run_side_by_side(
+      [&] {
+        open_wave(&input, input_wave_name, stderr);
+        empty_text_file(before);
+      },
+      [&] { empty_text_file(after); });
 }
 
 // Prints the sample count, asks for the key and the chosen effect's

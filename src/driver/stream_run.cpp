@@ -14,6 +14,7 @@
 #include "driver/stream_run.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -27,7 +28,7 @@ namespace {
 // Outputs per stretch, a whole number of dump blocks: enough that carrying
 // the history over (at most twice a stretch) costs little.
 std::int64_t stretch_samples(const input_reach& reach) {
-  const std::int64_t blocks = std::max<std::int64_t>(16, reach.before / 2 / dump_block_samples + 1);
+  const std::int64_t blocks = std::max<std::int64_t>(64, reach.before / 2 / dump_block_samples + 1);
   return blocks * dump_block_samples;
 }
 
@@ -102,37 +103,59 @@ void stream_effect(const wave_source& input, const stretch_effect& effect, text_
       });
     }
 
-    // Write: block k of the whole run is k-th in each dump.
+    // Write. Block k of the whole run is k-th in each dump. The system
+    // takes writes to one file one at a time, so each worker keeps to a
+    // file of its own (the input dump and the sound, or the output dump)
+    // and helps with the other's only once its own is done.
+    const std::int64_t first_block = begin / dump_block_samples;
+    const std::int64_t blocks = (end - begin + dump_block_samples - 1) / dump_block_samples;
+    std::atomic<std::int64_t> next_block[2] = {0, 0};
     pair.run([&](int worker) {
       char* text = text_buffers[worker].get();
       std::uint8_t* bytes = sound_buffers[worker].data();
-      for (std::int64_t start = begin + worker * std::int64_t{dump_block_samples}; start < end;
-           start += workers * std::int64_t{dump_block_samples}) {
+      for (;;) {
+        int side = worker;
+        std::int64_t b = next_block[side].fetch_add(1);
+        if (b >= blocks) {
+          side = 1 - worker;
+          b = next_block[side].fetch_add(1);
+          if (b >= blocks) {
+            return;
+          }
+        }
+        const std::int64_t start = begin + b * dump_block_samples;
         const auto length =
             static_cast<std::int32_t>(std::min<std::int64_t>(dump_block_samples, end - start));
-        const auto k = static_cast<std::uint64_t>(start / dump_block_samples);
-        const char* text_end = write_sample_lines(text, in.at(start), length);
-        if (!writing.write_block(before_dump, k, text, static_cast<std::size_t>(text_end - text),
-                                 3 * k)) {
-          return;
-        }
+        const auto k = static_cast<std::uint64_t>(first_block + b);
         const double* out = output.get() + (start - begin);
-        text_end = write_sample_lines(text, out, length);
-        if (!writing.write_block(after_dump, k, text, static_cast<std::size_t>(text_end - text),
-                                 3 * k + 1)) {
-          return;
-        }
-        store_wave_samples(out, length, bytes);
-        try {
-          write_replacement_at(sound, bytes, 2 * static_cast<std::size_t>(length),
-                               header.size() + 2 * static_cast<std::uint64_t>(start));
-        } catch (const io_error& error) {
-          writing.fail(3 * k + 2, error.what());
-          return;
+        if (side == 0) {
+          const char* text_end = write_sample_lines(text, in.at(start), length);
+          if (!writing.write_block(before_dump, k, text,
+                                   static_cast<std::size_t>(text_end - text), 3 * k)) {
+            return;
+          }
+          store_wave_samples(out, length, bytes);
+          try {
+            write_replacement_at(sound, bytes, 2 * static_cast<std::size_t>(length),
+                                 header.size() + 2 * static_cast<std::uint64_t>(start));
+          } catch (const io_error& error) {
+            writing.fail(3 * k + 2, error.what());
+            return;
+          }
+        } else {
+          const char* text_end = write_sample_lines(text, out, length);
+          if (!writing.write_block(after_dump, k, text, static_cast<std::size_t>(text_end - text),
+                                   3 * k + 1)) {
+            return;
+          }
         }
       }
     });
     writing.report();
+    // The sound must be on the disk before it takes the earlier one's
+    // place; its writing out starts now rather than all at the end.
+    platform::start_writing_out(sound.file, header.size() + 2 * static_cast<std::uint64_t>(begin),
+                                2 * static_cast<std::uint64_t>(end - begin));
   }
   close_text_file(before);
   close_text_file(after);

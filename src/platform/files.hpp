@@ -48,6 +48,10 @@ file create_new(const char* path);
 bool close_file(file& f);
 // Waits until what was written to `f` is on the disk itself.
 bool flush_to_disk(file f);
+// Asks the system to start writing [offset, offset + size) of `f` to the
+// disk now, without waiting, so that a later flush_to_disk has less left
+// to wait for. A hint: where there is no such request it does nothing.
+void start_writing_out(file f, std::uint64_t offset, std::uint64_t size);
 
 struct file_facts {
   bool regular;     // a plain file, not a device, pipe or directory
