@@ -59,7 +59,7 @@ inline double interpolated(const vibrato_setting& v, std::int32_t n, float tau) 
 // Whether every double within `margin` of `q` rounds to the same 32-bit
 // float `rounded` as q does: q must keep clear of the half-way points to the
 // floats on either side (the one toward zero is nearer for a power of two).
-bool rounds_surely(double q, float rounded, double margin) {
+WAVE_EFFECT_ALWAYS_INLINE bool rounds_surely(double q, float rounded, double margin) {
   const auto bits = std::bit_cast<std::uint32_t>(rounded);
   const std::uint32_t exponent = bits >> 23 & 0xFF;
   if (exponent <= 1 || exponent == 0xFF) {
@@ -77,7 +77,8 @@ bool rounds_surely(double q, float rounded, double margin) {
 // by less than depth × 2^-40 + |q| × 2^-50. Where every value that close
 // rounds to one float, that float is tau whichever sine was used; otherwise
 // (a few samples in a thousand) sin decides.
-float swung_delay(const vibrato_setting& v, double phase, double quick) {
+WAVE_EFFECT_ALWAYS_INLINE float swung_delay(const vibrato_setting& v, double phase,
+                                            double quick) {
   if (phase < quick_sine_limit) {
     const double q = quick * v.depth + v.d;
     const float rounded = static_cast<float>(q);

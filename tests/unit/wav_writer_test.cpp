@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #if __has_include(<sys/resource.h>)
 #include <sys/resource.h>
 #define HAVE_FILE_SIZE_LIMIT 1
@@ -109,6 +111,27 @@ TEST(WavWriter, RoundsHalfUpAndClampsOnTheSixteenBitScale) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(sample_to_s16(c.held), c.stored) << "held value " << c.held;
+  }
+  // The writer's four-lane loop stores the same: these values at every
+  // lane, and random ones on and between the half-way points.
+  std::vector<double> held;
+  for (int shift = 0; shift < 4; ++shift) {
+    held.insert(held.end(), shift, 0.25);
+    for (const auto& c : cases) {
+      held.push_back(c.held);
+    }
+  }
+  std::mt19937 random(17);
+  std::uniform_int_distribution<int> step(-70000, 70000);
+  for (int k = 0; k < 100000; ++k) {
+    held.push_back(step(random) / 65536.0 + (k % 3 == 0 ? 1e-12 : 0.0));
+  }
+  bytes stored(2 * held.size());
+  store_wave_samples(held.data(), static_cast<std::int64_t>(held.size()), stored.data());
+  for (std::size_t k = 0; k < held.size(); ++k) {
+    ASSERT_EQ(static_cast<std::int16_t>(stored[2 * k] | stored[2 * k + 1] << 8),
+              sample_to_s16(held[k]))
+        << "held value " << held[k];
   }
 }
 
