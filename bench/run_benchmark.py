@@ -2,6 +2,7 @@
 """End-to-end benchmark of wave_effect: whole runs on long recordings.
 
     bench/run_benchmark.py [--runs N] [--minutes M ...] [--keep DIR]
+                           [--longest KEY]
 
 Builds nothing itself: it expects the release build (tools/run_tests.sh or
 `cmake --preset release && cmake --build --preset release`). For each length
@@ -21,6 +22,11 @@ run would otherwise be slowed by that writeback, whichever it is. The growth
 from the shortest to the longest length is printed for each key and for its
 floor, which on a machine whose disk cannot keep up grows faster than the
 length too.
+
+--longest KEY adds one run of KEY (alone, unless --minutes is given too) on the longest recording a WAV file can
+describe, 2,147,483,600 samples (13.5 hours). It writes about 45 GB and
+needs about 70 GB free, so it is for running by hand, never in CI. Its floor
+is measured a file at a time, each copy removed before the next is made.
 """
 
 import argparse
@@ -94,15 +100,42 @@ def bench_length(minutes, runs, directory):
     return results
 
 
+LONGEST = 2147483600
+
+
+def bench_longest(key, directory):
+    replies = dict(KEYS)[key]
+    tec = os.path.join(directory, "tec.wav")
+    subprocess.run([GENERATOR, tec, repr(LONGEST / 44100)], check=True)
+    samples = (os.path.getsize(tec) - 44) // 2
+    assert samples == LONGEST, samples
+    print("\nthe longest recording, %d samples at 44.1 kHz, key %s, one run" % (samples, key))
+    os.sync()
+    elapsed, peak = timed_run([PROGRAM], directory, replies)
+    floor = 0.0
+    for name in OUTPUTS:
+        os.sync()
+        floor += timed_run(["/bin/sh", "-c", "cat %s > copy-%s" % (name, name)], directory)[0]
+        os.remove(os.path.join(directory, "copy-" + name))
+    print("  key  time s  floor s  x floor  peak MiB  bytes/sample")
+    print("  %-3s  %6.1f  %7.1f  %7.2f  %8.1f  %12.4f" %
+          (key, elapsed, floor, elapsed / floor, peak / 2**20, peak / samples))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--minutes", type=int, nargs="+", default=[10, 60])
+    parser.add_argument("--minutes", type=int, nargs="+",
+                        help="lengths to run (10 and 60 unless only --longest is asked for)")
     parser.add_argument("--keep", help="work in this directory and leave the files there")
+    parser.add_argument("--longest", choices=[key for key, _ in KEYS],
+                        help="also run this key on the longest recording (by hand only)")
     args = parser.parse_args()
     for tool in (PROGRAM, GENERATOR):
         if not os.access(tool, os.X_OK):
             sys.exit("benchmark: %s is not built" % tool)
+    if args.minutes is None:
+        args.minutes = [] if args.longest else [10, 60]
     by_length = {}
     for minutes in args.minutes:
         directory = args.keep or tempfile.mkdtemp(prefix="wave_effect_bench_", dir=ROOT)
@@ -112,6 +145,12 @@ def main():
         finally:
             if not args.keep:
                 shutil.rmtree(directory)
+    if args.longest:
+        directory = tempfile.mkdtemp(prefix="wave_effect_bench_", dir=ROOT)
+        try:
+            bench_longest(args.longest, directory)
+        finally:
+            shutil.rmtree(directory)
     if len(by_length) > 1:
         shortest, longest = min(by_length), max(by_length)
         print("\ngrowth from %d to %d minutes (x%d in length), of each key and of its floor:" %

@@ -91,7 +91,9 @@ int main(int argc, char** argv) {
   wave_data shape;
   shape.sample_rate = sample_rate;
   shape.bits_per_sample = 16;
-  shape.sample_count = static_cast<std::int32_t>(seconds * sample_rate);
+  // Rounded, so that a length given to many decimals (the benchmark's
+  // longest recording) lands on the sample count it was computed from.
+  shape.sample_count = static_cast<std::int32_t>(std::llround(seconds * sample_rate));
 
   std::FILE* file = std::fopen(path, "wb");
   if (file == nullptr) {
