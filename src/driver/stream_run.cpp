@@ -26,9 +26,14 @@
 namespace {
 
 // Outputs per stretch, a whole number of dump blocks: enough that carrying
-// the history over (at most twice a stretch) costs little.
-std::int64_t stretch_samples(const input_reach& reach) {
-  const std::int64_t blocks = std::max<std::int64_t>(64, reach.before / 2 / dump_block_samples + 1);
+// the history over to the next stretch (at most twice a stretch) costs
+// little. A history longer than the recording (at rates of megahertz) is
+// never carried over: the window then grows to hold all of it.
+std::int64_t stretch_samples(const input_reach& reach, std::int32_t count) {
+  std::int64_t blocks = 64;
+  if (reach.before < count) {
+    blocks = std::max<std::int64_t>(blocks, reach.before / 2 / dump_block_samples + 1);
+  }
   return blocks * dump_block_samples;
 }
 
@@ -52,7 +57,8 @@ void stream_effect(const wave_source& input, const stretch_effect& effect, text_
                    text_file& after, replacement_file& sound) {
   const std::int32_t count = input.sample_count;
   const input_reach reach = effect.apply ? effect.reach : input_reach{};
-  const std::int64_t stretch = std::min<std::int64_t>(stretch_samples(reach), std::max(count, 1));
+  const std::int64_t stretch =
+      std::min<std::int64_t>(stretch_samples(reach, count), std::max(count, 1));
   const std::int64_t capacity =
       std::min<std::int64_t>(count, reach.before + stretch + reach.after);
 
@@ -82,7 +88,7 @@ void stream_effect(const wave_source& input, const stretch_effect& effect, text_
     const std::int64_t first = reach.window_first(begin);
     const std::int64_t last = reach.window_end(end, count);
     const std::int64_t kept = std::max<std::int64_t>(0, window.end - first);
-    if (kept > 0) {
+    if (kept > 0 && first != window.first) {
       std::memmove(window.samples.get(), window.samples.get() + (first - window.first),
                    static_cast<std::size_t>(kept) * sizeof(double));
     }
