@@ -70,18 +70,6 @@ platform::file lock_the_directory() {
   return held;
 }
 
-// Opens the input and reads its header while last run's dumps are emptied,
-// one on each core (the system frees their blocks meanwhile); all is done
-// before anything else happens.
-void open_input(wave_source& input, text_file& before, text_file& after) {
-  run_side_by_side(
-      [&] {
-        open_wave(&input, input_wave_name, stderr);
-        empty_text_file(before);
-      },
-      [&] { empty_text_file(after); });
-}
-
 // Prints the sample count, asks for the key and the chosen effect's
 // settings; a key that matches none leaves the output silent.
 stretch_effect ask_for_effect(const console& io, const wave_source& input) {
@@ -107,9 +95,9 @@ stretch_effect ask_for_effect(const console& io, const wave_source& input) {
 // earlier file, held open across the rename where the system gains by it,
 // is let go last.
 void apply_dump_and_write(const wave_source& input, const stretch_effect& effect,
-                          text_file& before, text_file& after) {
+                          dump_emptying& emptying, text_file& before, text_file& after) {
   replacement_file pending(output_wave_name);
-  stream_effect(input, effect, before, after, pending);
+  stream_effect(input, effect, emptying, before, after, pending);
   platform::file replaced = platform::hold_replaced(output_wave_name);
   try {
     commit_replacement(pending);
@@ -129,8 +117,11 @@ void run_wave_effect(const console& io) {
   } lock;
   text_file before = open_text_file(before_dump_name);
   text_file after = open_text_file(after_dump_name);
+  // Last run's dumps are emptied while the input's header is read, the
+  // dialogue held and the sound made.
+  dump_emptying emptying(before, after);
   wave_source input;
-  open_input(input, before, after);
+  open_wave(&input, input_wave_name, stderr);
   const stretch_effect effect = ask_for_effect(io, input);
-  apply_dump_and_write(input, effect, before, after);
+  apply_dump_and_write(input, effect, emptying, before, after);
 }

@@ -3,8 +3,11 @@
 // The run's effect, dumps and sound, a stretch at a time: memory stays
 // bounded whatever the length of the recording.
 
+#include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
+#include <thread>
 
 #include "driver/dump_csv.hpp"
 #include "effects/effects.hpp"
@@ -20,10 +23,34 @@ struct stretch_effect {
       apply;
 };
 
+// Last run's dumps, emptied on a thread of their own. Emptying a long dump
+// is mostly waiting for the disk (the system frees its blocks), and the run
+// has other work meanwhile. Without a thread to be had, they are emptied at
+// once.
+class dump_emptying {
+ public:
+  dump_emptying(text_file& before, text_file& after);
+  dump_emptying(const dump_emptying&) = delete;
+  dump_emptying& operator=(const dump_emptying&) = delete;
+  ~dump_emptying();  // waits for the emptying
+
+  bool done() const { return done_.load(); }
+  // Waits for the emptying; throws io_error if it failed.
+  void finish();
+
+ private:
+  std::atomic<bool> done_{false};
+  std::exception_ptr failure_;
+  std::thread thread_;
+};
+
 // Reads `input` a stretch at a time, applies `effect`, and writes the input
 // samples to `before`, the output samples to `after` (as dump_csv does) and
 // the output sound under `sound`'s temporary name (as write_wave does),
-// then closes all three, checking that every byte reached its file. Throws
-// io_error with the first failure.
-void stream_effect(const wave_source& input, const stretch_effect& effect, text_file& before,
-                   text_file& after, replacement_file& sound);
+// then closes all three, checking that every byte reached its file. The
+// dumps are written once `emptying` is done; until then the sound alone is
+// written, and its stretches are computed again for the dumps. Throws
+// io_error with the first failure (the emptying's before any other).
+void stream_effect(const wave_source& input, const stretch_effect& effect,
+                   dump_emptying& emptying, text_file& before, text_file& after,
+                   replacement_file& sound);

@@ -10,7 +10,7 @@
 #include "wav/wave_data.hpp"
 #include "wav/wave_header.hpp"
 
-std::array<std::uint8_t, 44> wave_header(std::int32_t sample_rate, std::int32_t bits_per_sample,
+std::array<std::uint8_t, wave_header_size> wave_header(std::int32_t sample_rate, std::int32_t bits_per_sample,
                                          std::int32_t sample_count) {
   // 64-bit arithmetic: for the rates a header can hold, rate × bits would
   // overflow 32 bits. The fields keep the low 32 (or 16) bits. The sizes are
@@ -23,7 +23,7 @@ std::array<std::uint8_t, 44> wave_header(std::int32_t sample_rate, std::int32_t 
   const std::int64_t byte_rate = std::int64_t{sample_rate} * bits_per_sample / 8;
   const std::int32_t block_align = bits_per_sample / 8;
 
-  std::array<std::uint8_t, 44> header{};
+  std::array<std::uint8_t, wave_header_size> header{};
   std::uint8_t* p = header.data();
   std::copy_n("RIFF", 4, p + 0);
   store_le32(p + 4, static_cast<std::uint32_t>(riff_size));
@@ -41,7 +41,7 @@ std::array<std::uint8_t, 44> wave_header(std::int32_t sample_rate, std::int32_t 
   return header;
 }
 
-std::array<std::uint8_t, 44> wave_header(const wave_data& wave) {
+std::array<std::uint8_t, wave_header_size> wave_header(const wave_data& wave) {
   return wave_header(wave.sample_rate, wave.bits_per_sample, wave.sample_count);
 }
 
