@@ -23,10 +23,10 @@ struct stretch_effect {
       apply;
 };
 
-// Last run's dumps, emptied on a thread of their own. Emptying a long dump
-// is mostly waiting for the disk (the system frees its blocks), and the run
-// has other work meanwhile. Without a thread to be had, they are emptied at
-// once.
+// Last run's dumps, each emptied on a thread of its own. Emptying a long
+// dump is mostly waiting for the disk (the system frees its blocks; two at
+// once go faster than one after the other), and the run has other work
+// meanwhile. Without a thread to be had, a dump is emptied at once.
 class dump_emptying {
  public:
   dump_emptying(text_file& before, text_file& after);
@@ -34,14 +34,15 @@ class dump_emptying {
   dump_emptying& operator=(const dump_emptying&) = delete;
   ~dump_emptying();  // waits for the emptying
 
-  bool done() const { return done_.load(); }
-  // Waits for the emptying; throws io_error if it failed.
+  bool done() const { return left_.load() == 0; }
+  // Waits for the emptying; throws io_error if it failed (the first dump's
+  // failure before the second's).
   void finish();
 
  private:
-  std::atomic<bool> done_{false};
-  std::exception_ptr failure_;
-  std::thread thread_;
+  std::atomic<int> left_{2};
+  std::exception_ptr failures_[2];
+  std::thread threads_[2];
 };
 
 // Reads `input` a stretch at a time, applies `effect`, and writes the input
