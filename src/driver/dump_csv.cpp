@@ -36,9 +36,12 @@ bool block_writing::write_block(dump& to, std::uint64_t k, const char* text, std
                                 std::uint64_t order) {
   std::uint64_t offset = 0;
   {
+    // After a failure, only the blocks before it go on: one of them may
+    // fail first. Each waits on earlier blocks alone, which go on too.
     std::unique_lock<std::mutex> lock(mutex_);
-    placed_.wait(lock, [&] { return to.placed_blocks >= k || failed_; });
-    if (failed_) {
+    const auto stopped_before_this = [&] { return failed_ && failure_order_ < order; };
+    placed_.wait(lock, [&] { return to.placed_blocks >= k || stopped_before_this(); });
+    if (stopped_before_this()) {
       return false;
     }
     offset = to.next_offset;
@@ -76,11 +79,6 @@ void block_writing::fail(std::uint64_t order, const std::string& message) {
     failed_ = true;
   }
   placed_.notify_all();
-}
-
-bool block_writing::stopped() {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  return failed_;
 }
 
 void block_writing::report() {

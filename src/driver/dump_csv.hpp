@@ -73,14 +73,14 @@ class block_writing {
   dump start_dump(text_file& file);
 
   // Writes block `k` of `to` (`size` bytes of text) after block k − 1.
-  // `order` places a failure among the others. Returns false, having
-  // written nothing, once the writing has stopped.
+  // `order` places the block among all the others: it must grow with k.
+  // Returns false, having written nothing, once a failure placed before it
+  // has stopped the writing.
   bool write_block(dump& to, std::uint64_t k, const char* text, std::size_t size,
                    std::uint64_t order);
 
   // Records a failure (`message`, what io_error says) found at `order`.
   void fail(std::uint64_t order, const std::string& message);
-  bool stopped();
   // Throws io_error with the first failure, if there was one.
   void report();
 

@@ -13,6 +13,7 @@
 #include <random>
 #include <string>
 
+#include "core/io_error.hpp"
 #include "records.hpp"
 #include "wav_file.hpp"
 
@@ -108,6 +109,29 @@ TEST(DumpCsv, EmptiesTheFileItHoldsEvenWhenItsNameNowLeadsElsewhere) {
   empty_text_file(held);
   EXPECT_TRUE(dir.read("moved.csv").empty());
   EXPECT_EQ(dir.read("before.csv"), bytes(7, 'y'));
+}
+
+TEST(DumpCsv, TheFirstFailureInFileOrderIsReportedWhicheverCameFirst) {
+  // Two threads write the dumps' blocks; the output dump's first block may
+  // fail before the input dump's first block is tried. That block must
+  // still be tried, and its failure is the one told.
+  scratch_directory dir;
+  dir.write("before.csv", {});
+  dir.write("after.csv", {});
+  text_file before{platform::open_for_reading(dir.file("before.csv").c_str()), "before.csv"};
+  text_file after{platform::open_for_reading(dir.file("after.csv").c_str()), "after.csv"};
+  block_writing writing;
+  block_writing::dump before_dump = writing.start_dump(before);
+  block_writing::dump after_dump = writing.start_dump(after);
+  EXPECT_FALSE(writing.write_block(after_dump, 0, "1\n", 2, 1));
+  EXPECT_FALSE(writing.write_block(after_dump, 1, "2\n", 2, 4));  // after the failure: not tried
+  EXPECT_FALSE(writing.write_block(before_dump, 0, "0\n", 2, 0));
+  try {
+    writing.report();
+    ADD_FAILURE() << "the failures were not reported";
+  } catch (const io_error& error) {
+    EXPECT_EQ(std::string(error.what()).rfind("before.csv: cannot write: ", 0), 0u) << error.what();
+  }
 }
 
 }  // namespace
