@@ -97,7 +97,8 @@ stretch_effect ask_for_effect(const console& io, const wave_source& input) {
 void apply_dump_and_write(const wave_source& input, const stretch_effect& effect,
                           dump_emptying& emptying, text_file& before, text_file& after) {
   replacement_file pending(output_wave_name);
-  stream_effect(input, effect, emptying, before, after, pending);
+  stream_effect(input, effect, {[&] { return emptying.done(); }, [&] { emptying.finish(); }},
+                before, after, pending);
   platform::file replaced = platform::hold_replaced(output_wave_name);
   try {
     commit_replacement(pending);

@@ -251,24 +251,24 @@ void dump_emptying::finish() {
 }
 
 void stream_effect(const wave_source& input, const stretch_effect& effect,
-                   dump_emptying& emptying, text_file& before, text_file& after,
+                   const dumps_ready& dumps, text_file& before, text_file& after,
                    replacement_file& sound) {
   stream run(input, effect, before, after, sound);
   const auto header = wave_header(input.sample_rate, input.bits_per_sample, run.count);
   write_replacement_at(sound, header.data(), header.size(), 0);
 
-  // The sound alone while the dumps are emptied; a failure of the emptying
-  // comes first.
+  // The sound alone until the dumps are ready; a failure of theirs comes
+  // first.
   std::int64_t sound_made = 0;
   try {
-    for (; sound_made < run.count && !emptying.done(); sound_made += run.stretch) {
+    for (; sound_made < run.count && !dumps.ready(); sound_made += run.stretch) {
       run.process(sound_made, {false, true});
     }
   } catch (...) {
-    emptying.finish();
+    dumps.wait();
     throw;
   }
-  emptying.finish();
+  dumps.wait();
 
   // A sound already complete is flushed to the disk while the dumps are
   // written, rather than after them; the flush at the end then finds

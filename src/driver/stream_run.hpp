@@ -45,13 +45,21 @@ class dump_emptying {
   std::thread threads_[2];
 };
 
+// How the stream learns that the dumps may be written: `ready` tells
+// without waiting, `wait` waits and throws io_error if they cannot be
+// (as dump_emptying's done and finish do).
+struct dumps_ready {
+  std::function<bool()> ready;
+  std::function<void()> wait;
+};
+
 // Reads `input` a stretch at a time, applies `effect`, and writes the input
 // samples to `before`, the output samples to `after` (as dump_csv does) and
 // the output sound under `sound`'s temporary name (as write_wave does),
-// then closes all three, checking that every byte reached its file. The
-// dumps are written once `emptying` is done; until then the sound alone is
-// written, and its stretches are computed again for the dumps. Throws
-// io_error with the first failure (the emptying's before any other).
+// then closes all three, checking that every byte reached its file. Until
+// the dumps are ready the sound alone is written, and its stretches are
+// computed again for the dumps. Throws io_error with the first failure (the
+// dumps' wait before any other).
 void stream_effect(const wave_source& input, const stretch_effect& effect,
-                   dump_emptying& emptying, text_file& before, text_file& after,
+                   const dumps_ready& dumps, text_file& before, text_file& after,
                    replacement_file& sound);
