@@ -18,8 +18,8 @@ stretch_effect distortion(const console& io, std::int32_t) {
   distortion_settings settings{};
   settings.gain = ask_number(io, "gain:", "gain");
   settings.level = ask_number(io, "level:", "level");
-  return {{}, [settings](const sample_window& in, double* out, std::int64_t begin,
-                         std::int64_t end) {
+  return {{},
+          [settings](const sample_window& in, double* out, std::int64_t begin, std::int64_t end) {
             apply_distortion_stretch(in, out, begin, end, settings);
           }};
 }

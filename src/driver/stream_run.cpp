@@ -129,8 +129,8 @@ struct stream {
   }
 
   // The sound's samples from `start` on, a block's worth.
-  bool write_sound(std::uint8_t* bytes, const double* out, std::int64_t start,
-                   std::int32_t length, std::uint64_t order) {
+  bool write_sound(std::uint8_t* bytes, const double* out, std::int64_t start, std::int32_t length,
+                   std::uint64_t order) {
     store_wave_samples(out, length, bytes);
     try {
       write_replacement_at(sound, bytes, 2 * static_cast<std::size_t>(length),
@@ -250,9 +250,8 @@ void dump_emptying::finish() {
   }
 }
 
-void stream_effect(const wave_source& input, const stretch_effect& effect,
-                   const dumps_ready& dumps, text_file& before, text_file& after,
-                   replacement_file& sound) {
+void stream_effect(const wave_source& input, const stretch_effect& effect, const dumps_ready& dumps,
+                   text_file& before, text_file& after, replacement_file& sound) {
   stream run(input, effect, before, after, sound);
   const auto header = wave_header(input.sample_rate, input.bits_per_sample, run.count);
   write_replacement_at(sound, header.data(), header.size(), 0);

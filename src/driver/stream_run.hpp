@@ -60,6 +60,5 @@ struct dumps_ready {
 // the dumps are ready the sound alone is written, and its stretches are
 // computed again for the dumps. Throws io_error with the first failure (the
 // dumps' wait before any other).
-void stream_effect(const wave_source& input, const stretch_effect& effect,
-                   const dumps_ready& dumps, text_file& before, text_file& after,
-                   replacement_file& sound);
+void stream_effect(const wave_source& input, const stretch_effect& effect, const dumps_ready& dumps,
+                   text_file& before, text_file& after, replacement_file& sound);

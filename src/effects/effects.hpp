@@ -44,7 +44,9 @@ struct input_reach {
   std::int64_t before = 0;
   std::int64_t after = 0;
 
-  std::int64_t window_first(std::int64_t begin) const { return std::max<std::int64_t>(0, begin - before); }
+  std::int64_t window_first(std::int64_t begin) const {
+    return std::max<std::int64_t>(0, begin - before);
+  }
   std::int64_t window_end(std::int64_t end, std::int32_t count) const {
     return std::min<std::int64_t>(count, end + after);
   }

@@ -214,9 +214,8 @@ void add_echoes_steady(const echo_buffers& io, std::int64_t begin, std::int64_t 
                        const tap_plan& plan) {
   for_each_block(
       begin, end, plan.offset[1],
-      [&](std::int64_t n0) WAVE_EFFECT_INLINE_LAMBDA {
-        echo_block_steady(io.input(n0), io.output(n0), plan);
-      },
+      [&](std::int64_t n0)
+          WAVE_EFFECT_INLINE_LAMBDA { echo_block_steady(io.input(n0), io.output(n0), plan); },
       [&](std::int64_t n0, std::int64_t length) WAVE_EFFECT_INLINE_LAMBDA {
         for (std::int64_t n = n0; n < n0 + length; ++n) {
           const double* x = io.input(n);
@@ -309,7 +308,6 @@ double largest_magnitude(const double* in, std::int64_t count) {
   }
   return check == 0.0 ? result : std::numeric_limits<double>::infinity();
 }
-
 
 tap_plan plan_taps(const double* in, std::int64_t count, float spacing) {
   tap_plan plan{};

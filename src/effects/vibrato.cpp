@@ -77,8 +77,7 @@ WAVE_EFFECT_ALWAYS_INLINE bool rounds_surely(double q, float rounded, double mar
 // by less than depth × 2^-40 + |q| × 2^-50. Where every value that close
 // rounds to one float, that float is tau whichever sine was used; otherwise
 // (a few samples in a thousand) sin decides.
-WAVE_EFFECT_ALWAYS_INLINE float swung_delay(const vibrato_setting& v, double phase,
-                                            double quick) {
+WAVE_EFFECT_ALWAYS_INLINE float swung_delay(const vibrato_setting& v, double phase, double quick) {
   if (phase < quick_sine_limit) {
     const double q = quick * v.depth + v.d;
     const float rounded = static_cast<float>(q);

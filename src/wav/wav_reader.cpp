@@ -143,7 +143,6 @@ void read_exactly(platform::file file, const char* name, void* bytes, std::size_
   }
 }
 
-
 void warn_of_clamped_size(const wave_layout& layout, const char* name, std::FILE* warnings) {
   if (layout.declared_size != layout.data_size) {
     std::fprintf(warnings,

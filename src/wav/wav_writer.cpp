@@ -10,8 +10,9 @@
 #include "wav/wave_data.hpp"
 #include "wav/wave_header.hpp"
 
-std::array<std::uint8_t, wave_header_size> wave_header(std::int32_t sample_rate, std::int32_t bits_per_sample,
-                                         std::int32_t sample_count) {
+std::array<std::uint8_t, wave_header_size> wave_header(std::int32_t sample_rate,
+                                                       std::int32_t bits_per_sample,
+                                                       std::int32_t sample_count) {
   // 64-bit arithmetic: for the rates a header can hold, rate × bits would
   // overflow 32 bits. The fields keep the low 32 (or 16) bits. The sizes are
   // unsigned: past 2^30 samples they need the 32nd bit. Past 2,147,483,629

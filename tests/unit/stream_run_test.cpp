@@ -30,9 +30,11 @@ const distortion_settings loud{3.0f, 0.7f};
 
 effect_case effect_cases[] = {
     {"none", 44100, [](const wave_data*, wave_data*) {}, {}},
-    {"distortion", 44100,
+    {"distortion",
+     44100,
      [](const wave_data* in, wave_data* out) { apply_distortion(in, out, loud); },
-     {{}, [](const sample_window& in, double* out, std::int64_t begin, std::int64_t end) {
+     {{},
+      [](const sample_window& in, double* out, std::int64_t begin, std::int64_t end) {
         apply_distortion_stretch(in, out, begin, end, loud);
       }}},
     // Five seconds of history at 384 kHz are more than a stretch.

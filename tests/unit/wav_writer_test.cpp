@@ -65,10 +65,8 @@ TEST(WavWriter, HeaderSizesOfTheLongestRecordingsAreUnsigned) {
     std::uint32_t data_size;
     std::uint32_t riff_size;
   } const cases[] = {
-      {1 << 30, 1u << 31, (1u << 31) + 36},
-      {2147483600, 4294967200u, 4294967236u},
-      {2147483629, 4294967258u, 4294967294u},
-      {2147483630, 4294967260u, 0xFFFFFFFFu},
+      {1 << 30, 1u << 31, (1u << 31) + 36},   {2147483600, 4294967200u, 4294967236u},
+      {2147483629, 4294967258u, 4294967294u}, {2147483630, 4294967260u, 0xFFFFFFFFu},
       {2147483647, 4294967294u, 0xFFFFFFFFu},
   };
   for (const auto& c : cases) {
