@@ -229,7 +229,9 @@ dump_emptying::dump_emptying(text_file& before, text_file& after) {
   }
 }
 
-dump_emptying::~dump_emptying() {
+dump_emptying::~dump_emptying() { join(); }
+
+void dump_emptying::join() {
   for (std::thread& thread : threads_) {
     if (thread.joinable()) {
       thread.join();
@@ -238,11 +240,7 @@ dump_emptying::~dump_emptying() {
 }
 
 void dump_emptying::finish() {
-  for (std::thread& thread : threads_) {
-    if (thread.joinable()) {
-      thread.join();
-    }
-  }
+  join();
   for (const std::exception_ptr& failure : failures_) {
     if (failure) {
       std::rethrow_exception(failure);

@@ -40,6 +40,8 @@ class dump_emptying {
   void finish();
 
  private:
+  void join();
+
   std::atomic<int> left_{2};
   std::exception_ptr failures_[2];
   std::thread threads_[2];

@@ -1,7 +1,7 @@
 #include <algorithm>
 
-#include "core/two_cores.hpp"
 #include "effects/effects.hpp"
+#include "effects/whole_record.hpp"
 #include "platform/compiler.hpp"
 
 namespace {
@@ -39,13 +39,11 @@ void apply_distortion_stretch(const sample_window& in, double* out, std::int64_t
 }
 
 void apply_distortion(const wave_data* in, wave_data* out, distortion_settings settings) {
-  const std::int32_t count = std::min(in->sample_count, out->sample_count);
-  const sample_window window = whole_window(*in, count);
-  double* y = out->samples.get();
   // Two cores share it: the arithmetic is light, but the kernel's mapping
   // of each fresh output page is not.
-  split_work(count, [&](std::int64_t begin, std::int64_t end) {
-    prepare_samples(y + begin, end - begin);
-    apply_distortion_stretch(window, y + begin, begin, end, settings);
-  });
+  apply_to_whole_record(
+      in, out,
+      [settings](const sample_window& window, double* y, std::int64_t begin, std::int64_t end) {
+        apply_distortion_stretch(window, y, begin, end, settings);
+      });
 }

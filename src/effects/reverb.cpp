@@ -26,7 +26,7 @@
 #include <cmath>
 #include <limits>
 
-#include "core/two_cores.hpp"
+#include "effects/whole_record.hpp"
 #include "platform/compiler.hpp"
 
 namespace {
@@ -435,11 +435,5 @@ void apply_reverb_stretch(const sample_window& in, double* out, std::int64_t beg
 }
 
 void apply_reverb(const wave_data* in, wave_data* out) {
-  const std::int32_t count = std::min(in->sample_count, out->sample_count);
-  const sample_window window = whole_window(*in, count);
-  double* y = out->samples.get();
-  split_work(count, [&](std::int64_t begin, std::int64_t end) {
-    prepare_samples(y + begin, end - begin);
-    apply_reverb_stretch(window, y + begin, begin, end);
-  });
+  apply_to_whole_record(in, out, apply_reverb_stretch);
 }

@@ -18,8 +18,8 @@
 #include <cmath>
 #include <cstdint>
 
-#include "core/two_cores.hpp"
 #include "effects/quick_sine.hpp"
+#include "effects/whole_record.hpp"
 #include "platform/compiler.hpp"
 
 namespace {
@@ -163,13 +163,7 @@ void apply_vibrato_stretch(const sample_window& in, double* out, std::int64_t be
 }
 
 void apply_vibrato(const wave_data* in, wave_data* out) {
-  const std::int32_t count = std::min(in->sample_count, out->sample_count);
-  const sample_window window = whole_window(*in, count);
-  double* y = out->samples.get();
-  split_work(count, [&](std::int64_t begin, std::int64_t end) {
-    prepare_samples(y + begin, end - begin);
-    apply_vibrato_stretch(window, y + begin, begin, end);
-  });
+  apply_to_whole_record(in, out, apply_vibrato_stretch);
 }
 
 void apply_vibrato_reference(const wave_data* in, wave_data* out) {

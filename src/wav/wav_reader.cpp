@@ -107,23 +107,17 @@ struct chunk_walk {
 };
 
 // Turns `length` stored samples (little-endian 16-bit) into doubles. On a
-// little-endian machine the bytes are the samples already, and a plain loop
-// over them runs in vector lanes.
+// little-endian machine the bytes are the samples already, and a plain load
+// of each lets the loop run in vector lanes.
 void convert_samples(const std::uint8_t* bytes, double* samples, std::int32_t length) {
-  if constexpr (std::endian::native == std::endian::little) {
-    constexpr std::int32_t part = 4096;
-    std::int16_t stored[part];
-    for (std::int32_t start = 0; start < length; start += part) {
-      const std::int32_t count = std::min(part, length - start);
-      std::memcpy(stored, bytes + 2 * start, 2 * static_cast<std::size_t>(count));
-      for (std::int32_t k = 0; k < count; ++k) {
-        samples[start + k] = sample_from_s16(stored[k]);
-      }
+  for (std::int32_t k = 0; k < length; ++k) {
+    std::int16_t stored = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(&stored, bytes + 2 * k, sizeof stored);
+    } else {
+      stored = static_cast<std::int16_t>(load_le16(bytes + 2 * k));
     }
-  } else {
-    for (std::int32_t k = 0; k < length; ++k) {
-      samples[k] = sample_from_s16(static_cast<std::int16_t>(load_le16(bytes + 2 * k)));
-    }
+    samples[k] = sample_from_s16(stored);
   }
 }
 
