@@ -1,5 +1,6 @@
-// Google Benchmark micro-benchmarks of the pieces of a run: each effect, the
-// dump text, and reading and writing the WAV file. Run by hand:
+// Google Benchmark micro-benchmarks of the pieces of a run as the run calls
+// them: each effect a stretch at a time, the dump text, and reading and
+// writing the WAV file. Run by hand:
 //
 //   build/release/bench/micro_benchmarks
 //
@@ -14,7 +15,9 @@
 
 #include "driver/dump_csv.hpp"
 #include "driver/sample_text.hpp"
+#include "driver/stream_run.hpp"
 #include "effects/effects.hpp"
+#include "effects/references.hpp"
 #include "effects/reverb.hpp"
 #include "wav/wave_data.hpp"
 
@@ -49,11 +52,22 @@ void report_samples(benchmark::State& state, std::int64_t per_iteration) {
   state.SetItemsProcessed(state.iterations() * per_iteration);
 }
 
+// The effect as the run applies it: a stretch at a time, on one thread.
+void apply_in_stretches(const effect_description& effect, const effect_settings& settings,
+                        const wave_data& in, wave_data& out) {
+  const sample_window window = whole_window(in, in.sample_count);
+  const std::int64_t stretch = stretch_samples(effect.reach(in.sample_rate), in.sample_count);
+  for (std::int64_t begin = 0; begin < in.sample_count; begin += stretch) {
+    const std::int64_t end = std::min<std::int64_t>(in.sample_count, begin + stretch);
+    effect.apply_stretch(window, out.samples.get() + begin, begin, end, settings);
+  }
+}
+
 void BM_Distortion(benchmark::State& state) {
   const wave_data in = random_sound(one_minute);
   wave_data out = silence_like(in);
   for (auto _ : state) {
-    apply_distortion(&in, &out, {4.0f, 0.5f});
+    apply_in_stretches(distortion_effect, {4.0f, 0.5f}, in, out);
     benchmark::DoNotOptimize(out.samples[0]);
   }
   report_samples(state, in.sample_count);
@@ -64,7 +78,7 @@ void BM_Reverb(benchmark::State& state) {
   const wave_data in = random_sound(static_cast<std::int32_t>(state.range(0)));
   wave_data out = silence_like(in);
   for (auto _ : state) {
-    apply_reverb(&in, &out);
+    apply_in_stretches(reverb_effect, {}, in, out);
     benchmark::DoNotOptimize(out.samples[0]);
   }
   report_samples(state, in.sample_count);
@@ -73,7 +87,8 @@ void BM_Reverb(benchmark::State& state) {
 BENCHMARK(BM_Reverb)
     ->Arg(one_minute)
     ->Arg((1 << 24) + one_minute)
-    ->Arg(26460000)->Arg(1 << 24)
+    ->Arg(26460000)
+    ->Arg(1 << 24)
     ->Unit(benchmark::kMillisecond);
 
 void BM_ReverbReference(benchmark::State& state) {
@@ -91,7 +106,7 @@ void BM_Vibrato(benchmark::State& state) {
   const wave_data in = random_sound(one_minute);
   wave_data out = silence_like(in);
   for (auto _ : state) {
-    apply_vibrato(&in, &out);
+    apply_in_stretches(vibrato_effect, {}, in, out);
     benchmark::DoNotOptimize(out.samples[0]);
   }
   report_samples(state, in.sample_count);
@@ -122,8 +137,8 @@ void BM_DumpCsv(benchmark::State& state) {
   wave_data out = silence_like(in);
   apply_reverb(&in, &out);
   for (auto _ : state) {
-    text_file before = create_text_file("/dev/null");
-    text_file after = create_text_file("/dev/null");
+    output_file before = open_output("/dev/null");
+    output_file after = open_output("/dev/null");
     dump_csv(before, after, &in, &out);
   }
   report_samples(state, in.sample_count);

@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
   if (file == nullptr) {
     return fail(path, std::strerror(errno));
   }
-  const auto header = wave_header(shape);
+  const auto header = wave_header(shape.sample_rate, shape.bits_per_sample, shape.sample_count);
   std::fwrite(header.data(), 1, header.size(), file);
 
   const long spacing = static_cast<long>(note_spacing * sample_rate);

@@ -1,10 +1,12 @@
 #include "driver/dump_csv.hpp"
 
 #include <algorithm>
+#include <atomic>
 
 #include "core/io_error.hpp"
-#include "core/two_cores.hpp"
 #include "driver/sample_text.hpp"
+#include "wav/wave_header.hpp"
+#include "wav/wave_sink.hpp"
 
 std::unique_ptr<char[]> dump_block_buffer() {
   // Sized for the longest lines, but only the part a block uses is touched.
@@ -27,7 +29,7 @@ char* write_sample_lines(char* p, const double* samples, std::int32_t count) {
   return p;
 }
 
-block_writing::dump block_writing::start_dump(text_file& file) {
+block_writing::dump block_writing::start_dump(output_file& file) {
   platform::file_facts facts{};
   return {&file, platform::describe(file.file, &facts) && facts.positioned};
 }
@@ -88,58 +90,79 @@ void block_writing::report() {
   }
 }
 
-text_file::~text_file() { platform::close_file(file); }
-
-text_file create_text_file(const char* name) {
-  text_file file = open_text_file(name);
-  empty_text_file(file);
-  return file;
-}
-
-text_file open_text_file(const char* name) {
-  text_file file{platform::open_for_writing(name), name};
-  if (!file.file.is_open()) {
-    throw io_error(name, "cannot create: " + platform::failure_reason());
-  }
-  return file;
-}
-
-void empty_text_file(text_file& file) {
-  if (!platform::empty_file(file.file, file.name.c_str())) {
-    throw io_error(file.name, "cannot empty: " + platform::failure_reason());
+stretch_writer::stretch_writer(worker_pool& pool, output_file& before, output_file& after,
+                               output_file* sound)
+    : pool_(pool),
+      sound_(sound),
+      before_(writing_.start_dump(before)),
+      after_(writing_.start_dump(after)) {
+  for (int worker = 0; worker < pool.workers(); ++worker) {
+    text_buffers_.push_back(dump_block_buffer());
+    sound_buffers_.emplace_back(2 * static_cast<std::size_t>(dump_block_samples));
   }
 }
 
-void close_text_file(text_file& file) {
-  if (!platform::close_file(file.file)) {
-    throw io_error(file.name, "cannot write: " + platform::failure_reason());
+bool stretch_writer::write_sound(std::uint64_t k, const double* out, std::int64_t start,
+                                 std::int32_t length, std::uint8_t* bytes) {
+  try {
+    write_wave_samples(*sound_, out, start, length, bytes);
+  } catch (const io_error& error) {
+    writing_.fail(3 * k + 2, error.what());
+    return false;
   }
+  return true;
 }
 
-void dump_csv(text_file& before, text_file& after, const wave_data* in, const wave_data* out) {
-  const std::int32_t count = std::min(in->sample_count, out->sample_count);
-  const std::int64_t blocks = (std::int64_t{count} + dump_block_samples - 1) / dump_block_samples;
-  block_writing writing;
-  worker_pair pair;
-  const double* sources[] = {in->samples.get(), out->samples.get()};
-  text_file* files[] = {&before, &after};
-  for (int which = 0; which < 2; ++which) {
-    block_writing::dump dump = writing.start_dump(*files[which]);
-    pair.run([&](int worker) {
-      const std::unique_ptr<char[]> buffer = dump_block_buffer();
-      for (std::int64_t k = worker; k < blocks; k += pair.workers()) {
-        const std::int64_t start = k * dump_block_samples;
-        const auto length =
-            static_cast<std::int32_t>(std::min<std::int64_t>(dump_block_samples, count - start));
-        const char* end = write_sample_lines(buffer.get(), sources[which] + start, length);
-        if (!writing.write_block(dump, static_cast<std::uint64_t>(k), buffer.get(),
-                                 static_cast<std::size_t>(end - buffer.get()),
-                                 static_cast<std::uint64_t>(which * blocks + k))) {
+// Block k of the run is k-th in each file: 3k, 3k + 1 and 3k + 2 in the
+// order one thread writing everything would follow. The system takes
+// writes to one file one at a time, so the work comes in two lanes, the
+// input dump with the sound and the output dump: each worker starts on one
+// and takes the other's blocks once its own are done.
+void stretch_writer::write(const double* in, const double* out, std::int64_t begin,
+                           std::int64_t end) {
+  const std::int64_t blocks = (end - begin + dump_block_samples - 1) / dump_block_samples;
+  std::atomic<std::int64_t> next_block[2] = {0, 0};
+  pool_.run([&](int worker) {
+    char* text = text_buffers_[worker].get();
+    std::uint8_t* bytes = sound_buffers_[worker].data();
+    for (int turn = 0; turn < 2; ++turn) {
+      const int lane = (worker + turn) % 2;
+      for (std::int64_t b; (b = next_block[lane].fetch_add(1)) < blocks;) {
+        const std::int64_t offset = b * dump_block_samples;
+        const auto length = static_cast<std::int32_t>(
+            std::min<std::int64_t>(dump_block_samples, end - begin - offset));
+        const std::uint64_t k = blocks_done_ + static_cast<std::uint64_t>(b);
+        block_writing::dump& dump = lane == 0 ? before_ : after_;
+        const char* text_end = write_sample_lines(text, (lane == 0 ? in : out) + offset, length);
+        if (!writing_.write_block(dump, k, text, static_cast<std::size_t>(text_end - text),
+                                  3 * k + static_cast<std::uint64_t>(lane))) {
+          return;
+        }
+        if (lane == 0 && sound_ != nullptr &&
+            !write_sound(k, out + offset, begin + offset, length, bytes)) {
           return;
         }
       }
-    });
-    writing.report();
-    close_text_file(*files[which]);
+    }
+  });
+  blocks_done_ += static_cast<std::uint64_t>(blocks);
+  writing_.report();
+  if (sound_ != nullptr) {
+    // The sound must be on the disk before it takes the earlier one's
+    // place; its writing out starts now rather than all at the end.
+    platform::start_writing_out(sound_->file,
+                                wave_header_size + 2 * static_cast<std::uint64_t>(begin),
+                                2 * static_cast<std::uint64_t>(end - begin));
   }
+}
+
+void dump_csv(output_file& before, output_file& after, const wave_data* in, const wave_data* out) {
+  const std::int32_t count = std::min(in->sample_count, out->sample_count);
+  {
+    worker_pool pool(useful_workers());
+    stretch_writer writer(pool, before, after, nullptr);
+    writer.write(in->samples.get(), out->samples.get(), 0, count);
+  }
+  close_output(before, false);
+  close_output(after, false);
 }

@@ -1,76 +1,45 @@
 #pragma once
 
+// The run's files written a stretch at a time: the dumps' text and the
+// sound's samples, a block at a time, by the workers of a pool.
+
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <utility>
+#include <vector>
 
-#include "platform/files.hpp"
-#include "wav/wave_data.hpp"
-
-// A text dump, open for writing, with its name for messages; closed at the
-// latest when it goes.
-struct text_file {
-  platform::file file;
-  std::string name;
-
-  text_file(platform::file opened, std::string file_name)
-      : file(opened), name(std::move(file_name)) {}
-  text_file(text_file&& other) noexcept
-      : file(std::exchange(other.file, {})), name(std::move(other.name)) {}
-  text_file& operator=(text_file&&) = delete;
-  ~text_file();
-};
-
-// Creates (or truncates) the text file `name`. Throws io_error.
-text_file create_text_file(const char* name);
-
-// create_text_file in two steps: open_text_file creates the file, or opens
-// it as it is; empty_text_file truncates it (through a descriptor of its
-// own, see there). Throw io_error.
-text_file open_text_file(const char* name);
-void empty_text_file(text_file& file);
-
-// Closes the file, checking that every byte reached it. Throws io_error.
-void close_text_file(text_file& file);
-
-// Writes the input samples to `before` and the output samples to `after`,
-// one "%f" value per line, line n holding sample n, no header, each line
-// ending as a text-mode stream ends it ("\r\n" on Windows), and closes
-// both, checking that every byte reached its file. Where there is a second
-// core, each file's blocks are formatted and written by two threads in
-// turn. Throws io_error naming the first file that failed.
-void dump_csv(text_file& before, text_file& after, const wave_data* in, const wave_data* out);
-
-// The pieces dump_csv is made of, for a run that dumps its sounds a stretch
-// at a time.
+#include "core/output_file.hpp"
+#include "core/wave_record.hpp"
+#include "core/worker_pool.hpp"
 
 // A dump's text is formatted and written in blocks of at most this many
 // samples, each into a buffer from dump_block_buffer().
 inline constexpr std::int32_t dump_block_samples = 16384;
 std::unique_ptr<char[]> dump_block_buffer();
 
-// Writes the lines of `count` samples from `p` on and returns their end.
+// Writes the lines of `count` samples from `p` on, one "%f" value per line,
+// each ending as a text-mode stream ends it ("\r\n" on Windows), and returns
+// their end.
 char* write_sample_lines(char* p, const double* samples, std::int32_t count);
 
-// The files of a run written block by block, by up to two threads at once.
-// The blocks of a dump are placed one after another, each where the one
-// before it ends: a block waits only for the length of the one before it,
-// never for its text to be written (except on a device or a pipe, which
-// take text only in order). The first failure, in the order in which one
-// thread would have met it, is the one reported; it stops the writing.
+// The blocks of the files, placed in order by whichever threads write them.
+// A dump's blocks go one after another, each where the one before it ends:
+// a block waits only for the length of the one before it, never for its
+// text to be written (except on a device or a pipe, which take text only in
+// order). The first failure, in the order in which one thread would have
+// met it, is the one reported; it stops the writing.
 class block_writing {
  public:
   // One dump: the next block to be placed, and where it goes.
   struct dump {
-    text_file* file;
+    output_file* file;
     bool positioned;
     std::uint64_t placed_blocks = 0;
     std::uint64_t next_offset = 0;
   };
-  dump start_dump(text_file& file);
+  dump start_dump(output_file& file);
 
   // Writes block `k` of `to` (`size` bytes of text) after block k − 1.
   // `order` places the block among all the others: it must grow with k.
@@ -91,3 +60,32 @@ class block_writing {
   std::uint64_t failure_order_ = 0;
   std::string failure_;
 };
+
+// The input samples to `before`, the output samples to `after`, and the
+// output to `sound` (if any), a stretch at a time from the first sample on.
+class stretch_writer {
+ public:
+  stretch_writer(worker_pool& pool, output_file& before, output_file& after, output_file* sound);
+
+  // Samples [begin, end), `begin` where the last stretch ended: in[0] and
+  // out[0] are sample `begin`. Throws io_error with the first failure.
+  void write(const double* in, const double* out, std::int64_t begin, std::int64_t end);
+
+ private:
+  bool write_sound(std::uint64_t k, const double* out, std::int64_t start, std::int32_t length,
+                   std::uint8_t* bytes);
+
+  worker_pool& pool_;
+  output_file* sound_;
+  block_writing writing_;
+  block_writing::dump before_;
+  block_writing::dump after_;
+  std::uint64_t blocks_done_ = 0;
+  std::vector<std::unique_ptr<char[]>> text_buffers_;
+  std::vector<std::vector<std::uint8_t>> sound_buffers_;
+};
+
+// Writes the input samples to `before` and the output samples to `after`
+// (line n holding sample n, no header) and closes both, checking that every
+// byte reached its file. Throws io_error naming the first file that failed.
+void dump_csv(output_file& before, output_file& after, const wave_data* in, const wave_data* out);

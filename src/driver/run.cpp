@@ -2,83 +2,166 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "core/io_error.hpp"
-#include "core/two_cores.hpp"
-#include "driver/dump_csv.hpp"
+#include "core/output_file.hpp"
+#include "core/worker_pool.hpp"
 #include "driver/stream_run.hpp"
 #include "effects/effects.hpp"
 #include "platform/files.hpp"
-#include "wav/replace_file.hpp"
 
 namespace {
 
-stretch_effect distortion(const console& io, std::int32_t) {
-  distortion_settings settings{};
-  settings.gain = ask_number(io, "gain:", "gain");
-  settings.level = ask_number(io, "level:", "level");
-  return {{},
-          [settings](const sample_window& in, double* out, std::int64_t begin, std::int64_t end) {
-            apply_distortion_stretch(in, out, begin, end, settings);
-          }};
-}
-
-stretch_effect reverb(const console&, std::int32_t sample_rate) {
-  return {reverb_reach(sample_rate), apply_reverb_stretch};
-}
-
-stretch_effect vibrato(const console&, std::int32_t sample_rate) {
-  return {vibrato_reach(sample_rate), apply_vibrato_stretch};
-}
-
 // The effect keys, in the order they are tried. The prompt names only d and
-// v; r works all the same. An effect asks for its settings itself.
+// v; r works all the same.
 struct effect_choice {
   std::string_view key;
-  stretch_effect (*ask)(const console& io, std::int32_t sample_rate);
+  const effect_description* effect;
 };
 constexpr effect_choice effect_choices[] = {
-    {"d", distortion},
-    {"r", reverb},
-    {"v", vibrato},
+    {"d", &distortion_effect},
+    {"r", &reverb_effect},
+    {"v", &vibrato_effect},
+};
+
+// Last run's dumps, where new files took their place: their blocks are
+// freed as they are closed, which on some disks is a long wait for the
+// discards. A thread of its own closes them while the run goes on.
+class closing_aside {
+ public:
+  closing_aside() = default;
+  closing_aside(const closing_aside&) = delete;
+  closing_aside& operator=(const closing_aside&) = delete;
+  ~closing_aside() {
+    if (thread_.joinable()) {
+      thread_.join();
+    }
+    for (platform::file& file : files_) {
+      platform::close_file(file);
+    }
+  }
+
+  void add(platform::file file) { files_.push_back(file); }
+  void start() {
+    try {
+      thread_ = std::thread([this] {
+        for (platform::file& file : files_) {
+          platform::close_file(file);
+        }
+      });
+    } catch (const std::system_error&) {
+      // closed at the end instead
+    }
+  }
+
+ private:
+  std::vector<platform::file> files_;
+  std::thread thread_;
 };
 
 // One run at a time in a directory: two at once would mix their dumps and
-// sounds. The lock is taken on a file of the run's own (the first dump,
-// through a handle of its own), before anything is emptied or written, so
-// that no lock file is left behind; it goes with the handle, or with the
-// process however it ends. Where the file system has no locks the run goes
-// on alone, and so does a run whose dump is a device (say a link to
-// /dev/null), which runs in other directories may share. Temporary files
-// that no run can be writing now (left by a run that was killed) are
-// removed.
-platform::file lock_the_directory() {
-  platform::file held = platform::open_for_writing(before_dump_name);
-  if (!held.is_open()) {
-    throw io_error(before_dump_name, "cannot create: " + platform::failure_reason());
-  }
-  platform::file_facts facts{};
-  const bool own_file = platform::describe(held, &facts) && facts.regular;
-  const platform::lock_result lock =
-      own_file ? platform::lock_exclusively(held) : platform::lock_result::unsupported;
-  if (lock == platform::lock_result::busy) {
+// sounds. The lock is taken on the input dump (through a handle of its
+// own), before anything is emptied or written, so that no lock file is left
+// behind; it goes with the handle, or with the process however it ends.
+// Where the file system has no locks the run goes on alone, and so does a
+// run whose dump is a device (say a link to /dev/null), which runs in other
+// directories may share.
+//
+// A run that opened the name just as another run put a new file in its
+// place holds a file no longer in use, whose lock says nothing: it looks
+// again.
+platform::file lock_the_directory(bool* locked) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    platform::file held = platform::open_for_writing(before_dump_name);
+    if (!held.is_open()) {
+      throw io_error(before_dump_name, "cannot create: " + platform::failure_reason());
+    }
+    platform::file_facts facts{};
+    const bool own_file = platform::describe(held, &facts) && facts.regular;
+    const platform::lock_result lock =
+        own_file ? platform::lock_exclusively(held) : platform::lock_result::unsupported;
+    *locked = lock == platform::lock_result::locked;
+    if (lock != platform::lock_result::busy &&
+        (!*locked || platform::names_file(before_dump_name, held))) {
+      return held;
+    }
     platform::close_file(held);
-    throw io_error("another run of wave_effect is using this directory");
   }
-  remove_abandoned_replacements(output_wave_name, lock == platform::lock_result::locked);
-  return held;
+  throw io_error("another run of wave_effect is using this directory");
+}
+
+struct held_file {
+  platform::file file;
+  ~held_file() { platform::close_file(file); }
+};
+
+// Last run's dump is emptied by a new, empty file taking its place, where
+// nobody could tell the difference: it keeps the permission bits, and the
+// old file's blocks are freed aside while the run works. Otherwise (a
+// device or a pipe, a file with other names, one reached through a
+// symbolic link, or a directory that takes no new file) it is emptied in
+// place and stays the file it is. The new file, not yet under its name:
+std::optional<output_file> replacement_for(const char* name, platform::file last) {
+  if (!platform::may_take_place_of(last, name)) {
+    return std::nullopt;
+  }
+  try {
+    output_file fresh = create_replacement(name);
+    if (platform::copy_permissions(last, fresh.file)) {
+      return fresh;
+    }
+  } catch (const io_error&) {
+  }
+  return std::nullopt;
+}
+
+// The input dump, empty; the lock moves with it to a new file.
+output_file open_before_dump(held_file& lock, bool locked, closing_aside& replaced) {
+  if (std::optional<output_file> fresh = replacement_for(before_dump_name, lock.file)) {
+    held_file moved{platform::duplicate(fresh->file)};
+    if (moved.file.is_open() &&
+        (!locked || platform::lock_exclusively(moved.file) == platform::lock_result::locked)) {
+      give_final_name(*fresh);
+      replaced.add(std::exchange(lock.file, std::exchange(moved.file, {})));
+      return std::move(*fresh);
+    }
+  }
+  output_file dump = open_output(before_dump_name);
+  empty_output(dump);
+  return dump;
+}
+
+output_file open_after_dump(closing_aside& replaced) {
+  output_file dump = open_output(after_dump_name);
+  if (std::optional<output_file> fresh = replacement_for(after_dump_name, dump.file)) {
+    give_final_name(*fresh);
+    replaced.add(std::exchange(dump.file, {}));
+    return std::move(*fresh);
+  }
+  empty_output(dump);
+  return dump;
 }
 
 // Prints the sample count, asks for the key and the chosen effect's
 // settings; a key that matches none leaves the output silent.
-stretch_effect ask_for_effect(const console& io, const wave_source& input) {
+chosen_effect ask_for_effect(const console& io, const wave_source& input) {
   std::fprintf(io.out, "%d\n", input.sample_count);
   const std::string key = ask_effect_key(io);
-  stretch_effect chosen{};
+  chosen_effect chosen{};
   for (const effect_choice& choice : effect_choices) {
     if (key == choice.key) {
-      chosen = choice.ask(io, input.sample_rate);
+      chosen.description = choice.effect;
+      for (std::size_t k = 0; k < choice.effect->settings.size(); ++k) {
+        const effect_setting& setting = choice.effect->settings[k];
+        chosen.settings[k] = ask_number(io, setting.prompt, setting.name);
+      }
       break;
     }
   }
@@ -89,40 +172,38 @@ stretch_effect ask_for_effect(const console& io, const wave_source& input) {
   return chosen;
 }
 
-// Applies the effect, dumps both sounds and writes the new one under its
-// temporary name; it takes the place of "ex8_2.wav" only once both dumps
+// The new sound takes the place of "ex8_2.wav" only once it and both dumps
 // are complete, so a failure still leaves the earlier file untouched. The
 // earlier file, held open across the rename where the system gains by it,
 // is let go last.
-void apply_dump_and_write(const wave_source& input, const stretch_effect& effect,
-                          dump_emptying& emptying, text_file& before, text_file& after) {
-  replacement_file pending(output_wave_name);
-  stream_effect(input, effect, {[&] { return emptying.done(); }, [&] { emptying.finish(); }},
-                before, after, pending);
-  platform::file replaced = platform::hold_replaced(output_wave_name);
-  try {
-    commit_replacement(pending);
-  } catch (...) {
-    platform::close_file(replaced);
-    throw;
-  }
-  platform::close_file(replaced);
+void replace_sound(output_file& sound) {
+  held_file replaced{platform::hold_replaced(output_wave_name)};
+  give_final_name(sound);
 }
 
 }  // namespace
 
 void run_wave_effect(const console& io) {
-  struct held_lock {
-    platform::file file = lock_the_directory();
-    ~held_lock() { platform::close_file(file); }
-  } lock;
-  text_file before = open_text_file(before_dump_name);
-  text_file after = open_text_file(after_dump_name);
-  // Last run's dumps are emptied while the input's header is read, the
-  // dialogue held and the sound made.
-  dump_emptying emptying(before, after);
+  bool locked = false;
+  held_file lock{lock_the_directory(&locked)};
+  // Temporary files that no run can be writing now (left by a run that was
+  // killed) are removed.
+  for (const char* name : {output_wave_name, before_dump_name, after_dump_name}) {
+    remove_abandoned_replacements(name, locked);
+  }
+  closing_aside replaced;
+  output_file before = open_before_dump(lock, locked, replaced);
+  output_file after = open_after_dump(replaced);
+  replaced.start();
+
   wave_source input;
   open_wave(&input, input_wave_name, stderr);
-  const stretch_effect effect = ask_for_effect(io, input);
-  apply_dump_and_write(input, effect, emptying, before, after);
+  const chosen_effect effect = ask_for_effect(io, input);
+  output_file sound = create_replacement(output_wave_name);
+  {
+    worker_pool pool(useful_workers());
+    stream_effect(input, effect, {before, after, sound}, pool,
+                  stretch_samples(effect.reach(input.sample_rate), input.sample_count));
+  }
+  replace_sound(sound);
 }

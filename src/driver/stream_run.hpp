@@ -3,64 +3,42 @@
 // The run's effect, dumps and sound, a stretch at a time: memory stays
 // bounded whatever the length of the recording.
 
-#include <atomic>
 #include <cstdint>
-#include <exception>
-#include <functional>
-#include <thread>
 
-#include "driver/dump_csv.hpp"
+#include "core/output_file.hpp"
+#include "core/worker_pool.hpp"
 #include "effects/effects.hpp"
-#include "wav/replace_file.hpp"
 #include "wav/wave_source.hpp"
 
-// An effect as the run applies it: what it reads around a stretch of
-// outputs, and how it computes them (apply_*_stretch). Without `apply` the
-// output is silent.
-struct stretch_effect {
-  input_reach reach;
-  std::function<void(const sample_window& in, double* out, std::int64_t begin, std::int64_t end)>
-      apply;
+// The effect a run applies, with the replies to its settings; without a
+// description the output is silent.
+struct chosen_effect {
+  const effect_description* description = nullptr;
+  effect_settings settings{};
+
+  input_reach reach(std::int32_t sample_rate) const {
+    return description != nullptr ? description->reach(sample_rate) : input_reach{};
+  }
 };
 
-// Last run's dumps, each emptied on a thread of its own. Emptying a long
-// dump is mostly waiting for the disk (the system frees its blocks; two at
-// once go faster than one after the other), and the run has other work
-// meanwhile. Without a thread to be had, a dump is emptied at once.
-class dump_emptying {
- public:
-  dump_emptying(text_file& before, text_file& after);
-  dump_emptying(const dump_emptying&) = delete;
-  dump_emptying& operator=(const dump_emptying&) = delete;
-  ~dump_emptying();  // waits for the emptying
-
-  bool done() const { return left_.load() == 0; }
-  // Waits for the emptying; throws io_error if it failed (the first dump's
-  // failure before the second's).
-  void finish();
-
- private:
-  void join();
-
-  std::atomic<int> left_{2};
-  std::exception_ptr failures_[2];
-  std::thread threads_[2];
+// The files a run writes: the input samples, the output samples, and the
+// output sound under its temporary name.
+struct run_files {
+  output_file& before;
+  output_file& after;
+  output_file& sound;
 };
 
-// How the stream learns that the dumps may be written: `ready` tells
-// without waiting, `wait` waits and throws io_error if they cannot be
-// (as dump_emptying's done and finish do).
-struct dumps_ready {
-  std::function<bool()> ready;
-  std::function<void()> wait;
-};
+// Outputs per stretch for an effect of this reach over `count` samples:
+// enough that carrying the history over from one stretch to the next costs
+// little.
+std::int64_t stretch_samples(const input_reach& reach, std::int32_t count);
 
-// Reads `input` a stretch at a time, applies `effect`, and writes the input
-// samples to `before`, the output samples to `after` (as dump_csv does) and
-// the output sound under `sound`'s temporary name (as write_wave does),
-// then closes all three, checking that every byte reached its file. Until
-// the dumps are ready the sound alone is written, and its stretches are
-// computed again for the dumps. Throws io_error with the first failure (the
-// dumps' wait before any other).
-void stream_effect(const wave_source& input, const stretch_effect& effect, const dumps_ready& dumps,
-                   text_file& before, text_file& after, replacement_file& sound);
+// Reads `input` `stretch` samples at a time, applies `effect` on the
+// workers of `pool`, and writes the input samples to the input dump, the
+// output samples to the output dump (as dump_csv does) and the output sound
+// (as write_wave does); then closes all three, checking that every byte
+// reached its file, the sound on the disk itself. Throws io_error with the
+// first failure.
+void stream_effect(const wave_source& input, const chosen_effect& effect, const run_files& files,
+                   worker_pool& pool, std::int64_t stretch);

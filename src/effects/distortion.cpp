@@ -1,7 +1,6 @@
 #include <algorithm>
 
 #include "effects/effects.hpp"
-#include "effects/whole_record.hpp"
 #include "platform/compiler.hpp"
 
 namespace {
@@ -38,12 +37,20 @@ void apply_distortion_stretch(const sample_window& in, double* out, std::int64_t
   }
 }
 
+namespace {
+
+constexpr effect_setting distortion_asks[] = {{"gain:", "gain"}, {"level:", "level"}};
+
+void apply_distortion_setting(const sample_window& in, double* out, std::int64_t begin,
+                              std::int64_t end, const effect_settings& settings) {
+  apply_distortion_stretch(in, out, begin, end, {settings[0], settings[1]});
+}
+
+}  // namespace
+
+const effect_description distortion_effect = {
+    distortion_asks, [](std::int32_t) { return input_reach{}; }, apply_distortion_setting};
+
 void apply_distortion(const wave_data* in, wave_data* out, distortion_settings settings) {
-  // Two cores share it: the arithmetic is light, but the kernel's mapping
-  // of each fresh output page is not.
-  apply_to_whole_record(
-      in, out,
-      [settings](const sample_window& window, double* y, std::int64_t begin, std::int64_t end) {
-        apply_distortion_stretch(window, y, begin, end, settings);
-      });
+  apply_to_whole_record(distortion_effect, {settings.gain, settings.level}, in, out);
 }

@@ -9,15 +9,18 @@
 // roundings sit exactly where the comments put them, and every conversion to
 // an integer truncates toward zero.
 //
-// Each effect also works a stretch at a time, for a run that never holds
-// the whole sound: output samples [begin, end) from a window of the input
-// that covers what they read (input_reach). The whole-record functions are
-// that same code over a window of the whole record.
+// An effect works a stretch at a time, for a run that never holds the whole
+// sound: output samples [begin, end) from a window of the input that holds
+// what they read (its reach). It is described to the run by an
+// effect_description; the whole-record functions are a loop over the same
+// stretch function.
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
+#include <span>
 
-#include "wav/wave_data.hpp"
+#include "core/wave_record.hpp"
 
 // Input samples [first, first + size) of a record of `count` samples at
 // `sample_rate`, held from `samples` on. Indexed by the sample's number in
@@ -52,30 +55,57 @@ struct input_reach {
   }
 };
 
+// A setting an effect asks for before it runs: its prompt, and what the
+// reply is called when it is missing ("ended before the gain was read").
+struct effect_setting {
+  const char* prompt;
+  const char* name;
+};
+inline constexpr std::size_t most_effect_settings = 2;
+// The replies, in the order asked.
+using effect_settings = std::array<float, most_effect_settings>;
+
+// An effect as a run applies it: the settings it asks for, how far it reads
+// around its outputs at a rate, and its stretch function, which computes
+// outputs [begin, end) into out[0, end − begin) from a window holding what
+// they read.
+struct effect_description {
+  std::span<const effect_setting> settings;
+  input_reach (*reach)(std::int32_t sample_rate);
+  void (*apply_stretch)(const sample_window& in, double* out, std::int64_t begin, std::int64_t end,
+                        const effect_settings& settings);
+};
+
 // Hard clipping: out = level × clip(gain × in, -1, 1), in double precision.
 // The clip comes before the level, so a level above 1 can exceed full scale.
+// Asks "gain:" and "level:".
+extern const effect_description distortion_effect;
 struct distortion_settings {
   float gain;
   float level;
 };
 void apply_distortion(const wave_data* in, wave_data* out, distortion_settings settings);
-// Outputs [begin, end) into out[0, end − begin). Reads only in[begin, end).
 void apply_distortion_stretch(const sample_window& in, double* out, std::int64_t begin,
                               std::int64_t end, distortion_settings settings);
 
 // The direct sound plus 100 echoes, echo i delayed by i × 50 ms and scaled by
-// 0.5^i, summed straight from the input (no feedback).
+// 0.5^i, summed straight from the input (no feedback). Reads five seconds
+// back, and a little beyond each side for the rounding of the index.
+extern const effect_description reverb_effect;
 void apply_reverb(const wave_data* in, wave_data* out);
 void apply_reverb_stretch(const sample_window& in, double* out, std::int64_t begin,
                           std::int64_t end);
-// Five seconds of history, and a little beyond each side for the rounding
-// of the index.
 input_reach reverb_reach(std::int32_t sample_rate);
 
 // The input read through a delay swinging sinusoidally at 5 Hz between 0 and
-// 4 ms, with linear interpolation between neighbouring samples.
+// 4 ms, with linear interpolation between neighbouring samples. Reads 4 ms
+// back, and a little beyond each side for the roundings.
+extern const effect_description vibrato_effect;
 void apply_vibrato(const wave_data* in, wave_data* out);
 void apply_vibrato_stretch(const sample_window& in, double* out, std::int64_t begin,
                            std::int64_t end);
-// 4 ms of history, and a little beyond each side for the roundings.
 input_reach vibrato_reach(std::int32_t sample_rate);
+
+// `effect` over the whole of `in` into `out`: one stretch, the whole record.
+void apply_to_whole_record(const effect_description& effect, const effect_settings& settings,
+                           const wave_data* in, wave_data* out);

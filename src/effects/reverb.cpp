@@ -26,7 +26,6 @@
 #include <cmath>
 #include <limits>
 
-#include "effects/whole_record.hpp"
 #include "platform/compiler.hpp"
 
 namespace {
@@ -381,22 +380,6 @@ double reverb_sample(const sample_window& in, std::int32_t n, float spacing) {
   return sum;
 }
 
-void apply_reverb_reference(const wave_data* in, wave_data* out) {
-  const std::int32_t count = std::min(in->sample_count, out->sample_count);
-  if (count <= 0) {
-    return;
-  }
-  if (in->sample_rate <= 0) {
-    std::copy_n(in->samples.get(), count, out->samples.get());
-    return;
-  }
-  const sample_window window = whole_window(*in, count);
-  const float spacing = echo_spacing(in->sample_rate);
-  for (std::int32_t n = 0; n < count; ++n) {
-    out->samples[n] = reverb_sample(window, n, spacing);
-  }
-}
-
 void apply_reverb_stretch(const sample_window& in, double* out, std::int64_t begin,
                           std::int64_t end) {
   if (begin >= end) {
@@ -434,6 +417,12 @@ void apply_reverb_stretch(const sample_window& in, double* out, std::int64_t beg
   }
 }
 
+const effect_description reverb_effect = {
+    {},
+    reverb_reach,
+    [](const sample_window& in, double* out, std::int64_t begin, std::int64_t end,
+       const effect_settings&) { apply_reverb_stretch(in, out, begin, end); }};
+
 void apply_reverb(const wave_data* in, wave_data* out) {
-  apply_to_whole_record(in, out, apply_reverb_stretch);
+  apply_to_whole_record(reverb_effect, {}, in, out);
 }

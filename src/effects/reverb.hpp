@@ -22,7 +22,3 @@ float echo_spacing(std::int32_t sample_rate);
 // summed in increasing i, each partial sum a double. A tap whose position
 // truncates below 0 (p ≤ −1) or lands past the record adds nothing.
 double reverb_sample(const sample_window& in, std::int32_t n, float spacing);
-
-// The whole effect as that formula, sample by sample: the reference the fast
-// apply_reverb is checked against.
-void apply_reverb_reference(const wave_data* in, wave_data* out);

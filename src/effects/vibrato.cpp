@@ -19,7 +19,6 @@
 #include <cstdint>
 
 #include "effects/quick_sine.hpp"
-#include "effects/whole_record.hpp"
 #include "platform/compiler.hpp"
 
 namespace {
@@ -162,14 +161,12 @@ void apply_vibrato_stretch(const sample_window& in, double* out, std::int64_t be
   }
 }
 
-void apply_vibrato(const wave_data* in, wave_data* out) {
-  apply_to_whole_record(in, out, apply_vibrato_stretch);
-}
+const effect_description vibrato_effect = {
+    {},
+    vibrato_reach,
+    [](const sample_window& in, double* out, std::int64_t begin, std::int64_t end,
+       const effect_settings&) { apply_vibrato_stretch(in, out, begin, end); }};
 
-void apply_vibrato_reference(const wave_data* in, wave_data* out) {
-  const std::int32_t count = std::min(in->sample_count, out->sample_count);
-  const sample_window window = whole_window(*in, count);
-  for (std::int32_t n = 0; n < count; ++n) {
-    out->samples[n] = vibrato_sample(window, n);
-  }
+void apply_vibrato(const wave_data* in, wave_data* out) {
+  apply_to_whole_record(vibrato_effect, {}, in, out);
 }

@@ -7,7 +7,3 @@
 // Output sample n as the formula reads, calling sin: 0 where the read
 // position leaves nothing to interpolate. `in` holds what n reads.
 double vibrato_sample(const sample_window& in, std::int32_t n);
-
-// The vibrato exactly as its formula reads, calling sin for every sample:
-// the reference the fast apply_vibrato is checked against.
-void apply_vibrato_reference(const wave_data* in, wave_data* out);

@@ -115,8 +115,25 @@ void remove_now(const char* path);
 // write instead of killing the program mid-file.
 void prepare_process();
 
-// Tells the system that [memory, memory + size) is about to be written
-// throughout: it may map the pages in one go. The contents are not changed.
-void prepare_for_writing(void* memory, std::size_t size);
+// How many processors this process may run on (its affinity, where the
+// system has one), at least 1.
+int usable_processors();
+
+// Whether `path` leads to the open file `f`.
+bool names_file(const char* path, file f);
+
+// Whether a new file could take the place of `f`, the file that `path`
+// names, with nobody able to tell but by its contents: `path` names it
+// directly (not through a symbolic link), it is a regular file with no other
+// name, and it belongs to this process's user. Where the system cannot
+// tell, false.
+bool may_take_place_of(file f, const char* path);
+
+// Gives `to` the permission bits of `from`.
+bool copy_permissions(file from, file to);
+
+// A second handle of `f`, sharing its position and its lock, closed on its
+// own.
+file duplicate(file f);
 
 }  // namespace platform

@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #if defined(__linux__)
-#include <sys/mman.h>
+#include <sched.h>
 #endif
 
 #include <cerrno>
@@ -214,24 +214,48 @@ void prepare_process() {
   std::signal(SIGXFSZ, SIG_IGN);
 }
 
-void prepare_for_writing(void* memory, std::size_t size) {
-#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-  // Mapping fresh pages one fault at a time is slow on virtual machines;
-  // this maps them in one call. Only the pages wholly inside the stretch: a
-  // page shared with a neighbouring stretch is left to fault as usual. A
-  // kernel without the request refuses it, and nothing is lost.
-  static const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-  const auto begin = reinterpret_cast<std::uintptr_t>(memory);
-  const std::uintptr_t end = begin + size;
-  const std::uintptr_t first = (begin + page - 1) / page * page;
-  const std::uintptr_t last = end / page * page;
-  if (first < last) {
-    madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+int usable_processors() {
+#if defined(__linux__)
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  if (sched_getaffinity(0, sizeof allowed, &allowed) == 0) {
+    return CPU_COUNT(&allowed) > 0 ? CPU_COUNT(&allowed) : 1;
   }
-#else
-  (void)memory;
-  (void)size;
 #endif
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<int>(online) : 1;
 }
+
+namespace {
+
+bool same_file(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+bool names_file(const char* path, file f) {
+  struct stat named {};
+  struct stat held {};
+  return stat(path, &named) == 0 && fstat(descriptor(f), &held) == 0 && same_file(named, held);
+}
+
+bool may_take_place_of(file f, const char* path) {
+  struct stat named {};
+  struct stat held {};
+  return lstat(path, &named) == 0 && fstat(descriptor(f), &held) == 0 && same_file(named, held) &&
+         S_ISREG(named.st_mode) && named.st_nlink == 1 && named.st_uid == geteuid();
+}
+
+bool copy_permissions(file from, file to) {
+  struct stat status {};
+  if (fstat(descriptor(from), &status) != 0 ||
+      fchmod(descriptor(to), status.st_mode & 07777) != 0) {
+    return failed();
+  }
+  return true;
+}
+
+file duplicate(file f) { return opened(fcntl(descriptor(f), F_DUPFD_CLOEXEC, 0)); }
 
 }  // namespace platform

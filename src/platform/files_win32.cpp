@@ -283,6 +283,36 @@ void prepare_process() {
   }
 }
 
-void prepare_for_writing(void*, std::size_t) {}
+int usable_processors() {
+  DWORD_PTR process = 0;
+  DWORD_PTR system = 0;
+  if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process != 0) {
+    int count = 0;
+    for (; process != 0; process &= process - 1) {
+      ++count;
+    }
+    return count;
+  }
+  SYSTEM_INFO information{};
+  GetSystemInfo(&information);
+  return information.dwNumberOfProcessors > 0 ? static_cast<int>(information.dwNumberOfProcessors)
+                                              : 1;
+}
+
+// A file held open here cannot be renamed over, so no file ever takes
+// another's place on Windows: the question does not arise.
+bool names_file(const char*, file) { return true; }
+bool may_take_place_of(file, const char*) { return false; }
+bool copy_permissions(file, file) { return true; }
+
+file duplicate(file f) {
+  HANDLE copy = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), handle(f), GetCurrentProcess(), &copy, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS)) {
+    failed();
+    return file{};
+  }
+  return file{reinterpret_cast<std::intptr_t>(copy)};
+}
 
 }  // namespace platform

@@ -1,4 +1,4 @@
-// Reading "tec.wav": the RIFF/WAVE container is walked chunk by chunk, the
+// Reading a WAV file: the RIFF/WAVE container is walked chunk by chunk, the
 // "fmt " chunk must describe 16-bit mono PCM, and the samples of the "data"
 // chunk become doubles.
 //
@@ -17,7 +17,6 @@
 #include <vector>
 
 #include "core/io_error.hpp"
-#include "core/two_cores.hpp"
 #include "platform/files.hpp"
 #include "wav/little_endian.hpp"
 #include "wav/sample_scale.hpp"
@@ -154,23 +153,6 @@ void fill_record(const wave_layout& layout, sample_array samples, wave_data* wav
   wave->samples = std::move(samples);
 }
 
-// Most of reading a long recording is the system handing this process fresh
-// pages for its samples; with a second core, a helper thread reads and
-// converts the second half meanwhile. A failure of the first half is told
-// before one of the second.
-void read_all_samples(const wave_source& source, double* samples) {
-  constexpr std::int32_t worth_a_thread = 1 << 18;
-  const std::int32_t count = source.sample_count;
-  prepare_samples(samples, count);
-  if (count < worth_a_thread) {
-    read_wave_samples(source, 0, count, samples);
-    return;
-  }
-  const std::int32_t half = count / 2;
-  run_side_by_side([&] { read_wave_samples(source, 0, half, samples); },
-                   [&] { read_wave_samples(source, half, count - half, samples + half); });
-}
-
 }  // namespace
 
 std::optional<wave_layout> find_wave_layout(std::span<const std::uint8_t> head,
@@ -292,7 +274,7 @@ void read_wave(wave_data* wave, const char* path, std::FILE* warnings) {
   wave_source source;
   open_wave(&source, path, warnings);
   sample_array samples = allocate_samples(source.sample_count);
-  read_all_samples(source, samples.get());
+  read_wave_samples(source, 0, source.sample_count, samples.get());
   wave->sample_rate = source.sample_rate;
   wave->bits_per_sample = source.bits_per_sample;
   wave->sample_count = source.sample_count;

@@ -2,13 +2,14 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <vector>
 
 #include "platform/compiler.hpp"
 #include "wav/little_endian.hpp"
-#include "wav/replace_file.hpp"
 #include "wav/sample_scale.hpp"
 #include "wav/wave_data.hpp"
 #include "wav/wave_header.hpp"
+#include "wav/wave_sink.hpp"
 
 std::array<std::uint8_t, wave_header_size> wave_header(std::int32_t sample_rate,
                                                        std::int32_t bits_per_sample,
@@ -40,10 +41,6 @@ std::array<std::uint8_t, wave_header_size> wave_header(std::int32_t sample_rate,
   std::copy_n("data", 4, p + 36);
   store_le32(p + 40, static_cast<std::uint32_t>(data_bytes));
   return header;
-}
-
-std::array<std::uint8_t, wave_header_size> wave_header(const wave_data& wave) {
-  return wave_header(wave.sample_rate, wave.bits_per_sample, wave.sample_count);
 }
 
 // sample_to_s16 four lanes at a time, step for step: the scale, the clamp,
@@ -86,22 +83,28 @@ void store_wave_samples(const double* samples, std::int64_t count, std::uint8_t*
   }
 }
 
-void write_wave(const wave_data* wave, const char* path) {
-  replacement_file pending(path);
-  write_wave_contents(wave, pending);
-  commit_replacement(pending);
+void write_wave_header(output_file& sound, std::int32_t sample_rate, std::int32_t bits_per_sample,
+                       std::int32_t sample_count) {
+  const auto header = wave_header(sample_rate, bits_per_sample, sample_count);
+  write_output_at(sound, header.data(), header.size(), 0);
 }
 
-void write_wave_contents(const wave_data* wave, replacement_file& pending) {
-  const auto header = wave_header(*wave);
-  write_replacement(pending, header.data(), header.size());
+void write_wave_samples(output_file& sound, const double* samples, std::int64_t first,
+                        std::int32_t count, std::uint8_t* bytes) {
+  store_wave_samples(samples, count, bytes);
+  write_output_at(sound, bytes, 2 * static_cast<std::size_t>(count),
+                  wave_header_size + 2 * static_cast<std::uint64_t>(first));
+}
 
+void write_wave(const wave_data* wave, const char* path) {
+  output_file sound = create_replacement(path);
+  write_wave_header(sound, wave->sample_rate, wave->bits_per_sample, wave->sample_count);
   constexpr std::int32_t block = 32768;
-  std::array<std::uint8_t, 2 * block> bytes;
+  std::vector<std::uint8_t> bytes(2 * block);
   for (std::int32_t start = 0; start < wave->sample_count; start += block) {
     const std::int32_t length = std::min(block, wave->sample_count - start);
-    store_wave_samples(wave->samples.get() + start, length, bytes.data());
-    write_replacement(pending, bytes.data(), 2 * static_cast<std::size_t>(length));
+    write_wave_samples(sound, wave->samples.get() + start, start, length, bytes.data());
   }
-  close_replacement(pending);
+  close_output(sound, true);
+  give_final_name(sound);
 }

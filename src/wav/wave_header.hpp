@@ -4,8 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "wav/wave_data.hpp"
-
 inline constexpr std::size_t wave_header_size = 44;
 
 // The canonical 44-byte header the writer puts before the samples: one
@@ -14,7 +12,6 @@ inline constexpr std::size_t wave_header_size = 44;
 std::array<std::uint8_t, wave_header_size> wave_header(std::int32_t sample_rate,
                                                        std::int32_t bits_per_sample,
                                                        std::int32_t sample_count);
-std::array<std::uint8_t, wave_header_size> wave_header(const wave_data& wave);
 
 // The stored form of `count` samples: each held value as a little-endian
 // 16-bit sample, two bytes apiece.

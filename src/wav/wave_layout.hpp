@@ -4,8 +4,11 @@
 // it; for the reader and the tests of its layouts.
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <span>
+
+#include "core/wave_record.hpp"
 
 struct wave_layout {
   std::int32_t sample_rate;
@@ -24,3 +27,8 @@ struct wave_layout {
 // io_error with the reason when the file holds anything else.
 std::optional<wave_layout> find_wave_layout(std::span<const std::uint8_t> head,
                                             std::uint64_t file_size, const char* name);
+
+// The bytes of a whole file, already in memory, read into `wave`; `name` is
+// what the messages call it. What the fuzzer drives.
+void read_wave_bytes(std::span<const std::uint8_t> file, wave_data* wave, const char* name,
+                     std::FILE* warnings);

@@ -13,7 +13,7 @@
 #include <cstdlib>
 
 #include "core/io_error.hpp"
-#include "wav/wave_data.hpp"
+#include "wav/wave_layout.hpp"
 
 namespace {
 

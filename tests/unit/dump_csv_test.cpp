@@ -19,6 +19,12 @@
 
 namespace {
 
+output_file emptied(const std::string& path) {
+  output_file file = open_output(path.c_str());
+  empty_output(file);
+  return file;
+}
+
 std::string as_text(const bytes& content) { return std::string(content.begin(), content.end()); }
 
 std::string printf_dump(const wave_data& wave) {
@@ -70,8 +76,8 @@ TEST(DumpCsv, FilesHoldPrintfTextOfEverySampleInOrder) {
     }
   }
   scratch_directory dir;
-  text_file before = create_text_file(dir.file("before.csv").c_str());
-  text_file after = create_text_file(dir.file("after.csv").c_str());
+  output_file before = emptied(dir.file("before.csv").c_str());
+  output_file after = emptied(dir.file("after.csv").c_str());
   dump_csv(before, after, &in, &out);
   expect_same_text(as_text(dir.read("before.csv")), printf_dump(in));
   expect_same_text(as_text(dir.read("after.csv")), printf_dump(out));
@@ -81,8 +87,8 @@ TEST(DumpCsv, OverwritesALongerEarlierDump) {
   scratch_directory dir;
   dir.write("before.csv", bytes(100000, 'x'));
   const wave_data in = random_record(8000, 3, 14);
-  text_file before = create_text_file(dir.file("before.csv").c_str());
-  text_file after = create_text_file(dir.file("after.csv").c_str());
+  output_file before = emptied(dir.file("before.csv").c_str());
+  output_file after = emptied(dir.file("after.csv").c_str());
   dump_csv(before, after, &in, &in);
   expect_same_text(as_text(dir.read("before.csv")), printf_dump(in));
 }
@@ -95,18 +101,18 @@ TEST(DumpCsv, ADeviceIsWrittenWithoutBeingEmptied) {
   const char* null_device = "/dev/null";
 #endif
   const wave_data in = random_record(8000, 20000, 17);
-  text_file before = create_text_file(null_device);
-  text_file after = create_text_file(null_device);
+  output_file before = emptied(null_device);
+  output_file after = emptied(null_device);
   EXPECT_NO_THROW(dump_csv(before, after, &in, &in));
 }
 
 TEST(DumpCsv, EmptiesTheFileItHoldsEvenWhenItsNameNowLeadsElsewhere) {
   scratch_directory dir;
   dir.write("before.csv", bytes(5000, 'x'));
-  text_file held = open_text_file(dir.file("before.csv").c_str());
+  output_file held = open_output(dir.file("before.csv").c_str());
   ASSERT_EQ(std::rename(dir.file("before.csv").c_str(), dir.file("moved.csv").c_str()), 0);
   dir.write("before.csv", bytes(7, 'y'));
-  empty_text_file(held);
+  empty_output(held);
   EXPECT_TRUE(dir.read("moved.csv").empty());
   EXPECT_EQ(dir.read("before.csv"), bytes(7, 'y'));
 }
@@ -118,8 +124,8 @@ TEST(DumpCsv, TheFirstFailureInFileOrderIsReportedWhicheverCameFirst) {
   scratch_directory dir;
   dir.write("before.csv", {});
   dir.write("after.csv", {});
-  text_file before{platform::open_for_reading(dir.file("before.csv").c_str()), "before.csv"};
-  text_file after{platform::open_for_reading(dir.file("after.csv").c_str()), "after.csv"};
+  output_file before{platform::open_for_reading(dir.file("before.csv").c_str()), "before.csv"};
+  output_file after{platform::open_for_reading(dir.file("after.csv").c_str()), "after.csv"};
   block_writing writing;
   block_writing::dump before_dump = writing.start_dump(before);
   block_writing::dump after_dump = writing.start_dump(after);

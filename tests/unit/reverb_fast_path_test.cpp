@@ -7,6 +7,7 @@
 #include <limits>
 #include <random>
 
+#include "effects/references.hpp"
 #include "effects/reverb.hpp"
 #include "records.hpp"
 #include "windows.hpp"

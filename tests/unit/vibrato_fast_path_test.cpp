@@ -9,6 +9,7 @@
 #include <random>
 
 #include "effects/quick_sine.hpp"
+#include "effects/references.hpp"
 #include "effects/vibrato.hpp"
 #include "records.hpp"
 #include "windows.hpp"

@@ -6,6 +6,7 @@
 
 #include "core/io_error.hpp"
 #include "wav/wave_data.hpp"
+#include "wav/wave_layout.hpp"
 #include "wav/wave_source.hpp"
 #include "wav_file.hpp"
 
@@ -183,22 +184,6 @@ TEST(WavReader, LongRecordsAreReadWholeAndInOrder) {
   ASSERT_EQ(wave.sample_count, static_cast<std::int32_t>(samples.size()));
   for (std::size_t n = 0; n < samples.size(); ++n) {
     ASSERT_EQ(wave.samples[n], samples[n] / 32768.0) << n;
-  }
-}
-
-TEST(WaveData, PreparingSamplesLeavesTheirValues) {
-  // Stretches that start and end inside pages, and whole pages, some of
-  // them already written.
-  const std::int32_t count = 3 * 4096 + 77;
-  sample_array samples = allocate_samples(count);
-  for (std::int32_t n = 0; n < count; n += 3) {
-    samples[n] = n + 0.5;
-  }
-  prepare_samples(samples.get() + 5, count - 5);
-  prepare_samples(samples.get(), 1);
-  prepare_samples(samples.get(), 0);
-  for (std::int32_t n = 0; n < count; ++n) {
-    ASSERT_EQ(samples[n], n % 3 == 0 ? n + 0.5 : 0.0) << n;
   }
 }
 

@@ -1,8 +1,6 @@
-#include "wav/wave_data.hpp"
+#include "core/wave_record.hpp"
 
 #include <new>
-
-#include "platform/files.hpp"
 
 sample_array allocate_samples(std::int32_t count) {
   if (count <= 0) {
@@ -13,10 +11,4 @@ sample_array allocate_samples(std::int32_t count) {
     throw std::bad_alloc{};
   }
   return sample_array{static_cast<double*>(memory)};
-}
-
-void prepare_samples(double* samples, std::int64_t count) {
-  if (count > 0) {
-    platform::prepare_for_writing(samples, static_cast<std::size_t>(count) * sizeof(double));
-  }
 }

@@ -1,0 +1,62 @@
+#pragma once
+
+// The files a run writes. Each is written either in place (a dump on a
+// device, or one that cannot be renewed) or under a temporary name in its
+// directory, "<name>.<process number>.partial", which takes the final name
+// at a moment of the caller's choosing: the sound once it is complete, so
+// that a failed or interrupted run leaves an earlier file exactly as it
+// was; a dump at once, empty, in place of last run's. Until then the
+// temporary file is removed on every way out: an exception, or an
+// interrupt (Ctrl-C, a hangup, a termination request).
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "platform/files.hpp"
+
+struct output_file {
+  platform::file file;         // open for writing
+  std::string name;            // the final name, for messages
+  std::string temporary_path;  // until it takes its name
+
+  output_file(platform::file opened, std::string final_name)
+      : file(opened), name(std::move(final_name)) {}
+  output_file(output_file&& other) noexcept
+      : file(std::exchange(other.file, {})),
+        name(std::move(other.name)),
+        temporary_path(std::exchange(other.temporary_path, {})) {}
+  output_file& operator=(output_file&&) = delete;
+  ~output_file();  // closes the file; removes it while it has no name
+};
+
+// `name`, created empty when missing and opened as it is otherwise. Throws
+// io_error.
+output_file open_output(const char* name);
+
+// A new file for `name`, under its temporary name. Throws io_error.
+output_file create_replacement(const char* name);
+
+// Removes the temporary files that runs which ended before they could (a
+// kill, a power cut) left beside `name`: every one when `no_other_run` (the
+// caller knows that no other run can be writing one now), otherwise those of
+// processes that are surely gone.
+void remove_abandoned_replacements(const char* name, bool no_other_run);
+
+// Writes `count` bytes at `offset`; safe to call from several threads at
+// once. Throws io_error naming the file.
+void write_output_at(output_file& out, const void* bytes, std::size_t count, std::uint64_t offset);
+
+// Empties the file (a device or a pipe is left as it is). Throws io_error.
+void empty_output(output_file& out);
+
+// Renames the temporary file over its final name (a file still open stays
+// open). Throws io_error; the temporary file is gone either way.
+void give_final_name(output_file& out);
+
+// Closes the file, checking that every byte reached it; with `to_disk`, on
+// the disk itself, so that should the power fail after a rename the name
+// leads to the whole new file, never to one the disk had not finished.
+// Throws io_error naming the file.
+void close_output(output_file& out, bool to_disk);
