@@ -520,6 +520,62 @@ class Interference(unittest.TestCase):
             first.stdout.close()
             first.stderr.close()
 
+    def test_last_runs_dumps_stay_what_they_were(self):
+        # A dump may be replaced by a new file only where nobody could tell:
+        # its permission bits stay, other names and links lead to the new
+        # text, and a dump that may not be written is refused.
+        tec = wave_file([(n * 37) % 2000 - 1000 for n in range(3000)])
+        expected = program_output(tec, "r\n")
+
+        def setup(tmp):
+            with open(os.path.join(tmp, "tec.wav"), "wb") as f:
+                f.write(tec)
+            for name in ("wave-before.csv", "real-after.csv", "ex8_2.wav"):
+                with open(os.path.join(tmp, name), "w") as f:
+                    f.write("last run\n" * 5000)
+            os.chmod(os.path.join(tmp, "wave-before.csv"), 0o640)
+            os.symlink("real-after.csv", os.path.join(tmp, "wave-after.csv"))
+            os.link(os.path.join(tmp, "wave-before.csv"), os.path.join(tmp, "other-name.csv"))
+            for name in ("wave-before.csv.4294967295.partial", "wave-after.csv.1.partial"):
+                open(os.path.join(tmp, name), "w").close()
+
+        tmp = self.scratch()
+        setup(tmp)
+        done = subprocess.run(command(PROGRAM), cwd=tmp, input=b"r\n", capture_output=True,
+                              timeout=120)
+        self.assertEqual((done.returncode, done.stderr), (0, b""))
+        for name, content in zip(OUTPUTS + ("other-name.csv", "real-after.csv"),
+                                 expected + [expected[1], expected[2]]):
+            with open(os.path.join(tmp, name), "rb") as f:
+                self.assertEqual(f.read(), content, name)
+        self.assertEqual(os.stat(os.path.join(tmp, "wave-before.csv")).st_mode & 0o777, 0o640)
+        self.assertTrue(os.path.islink(os.path.join(tmp, "wave-after.csv")))
+        self.assertEqual(partial_files(tmp), [])
+
+        # Without the hard link, a new file takes the dump's place, bits and all.
+        tmp = self.scratch()
+        setup(tmp)
+        os.remove(os.path.join(tmp, "other-name.csv"))
+        done = subprocess.run(command(PROGRAM), cwd=tmp, input=b"r\n", capture_output=True,
+                              timeout=120)
+        self.assertEqual(done.returncode, 0)
+        with open(os.path.join(tmp, "wave-before.csv"), "rb") as f:
+            self.assertEqual(f.read(), expected[1])
+        self.assertEqual(os.stat(os.path.join(tmp, "wave-before.csv")).st_mode & 0o777, 0o640)
+
+        if os.geteuid() == 0 or WINDOWS:
+            return  # root may write any file; the read-only row needs an ordinary user
+        tmp = self.scratch()
+        setup(tmp)
+        os.chmod(os.path.join(tmp, "real-after.csv"), 0o444)
+        done = subprocess.run(command(PROGRAM), cwd=tmp, input=b"r\n", capture_output=True,
+                              timeout=120)
+        self.assertEqual(done.returncode, 1)
+        self.assertEqual(done.stderr.decode(), text(
+            "wave_effect: wave-after.csv: cannot create: permission denied\n"))
+        with open(os.path.join(tmp, "real-after.csv")) as f:
+            self.assertEqual(f.read(), "last run\n" * 5000)
+
     def test_a_full_disk_fails_cleanly(self):
         tmp = self.scratch()
         if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", tmp],

@@ -106,14 +106,16 @@ TEST(ReverbFastPath, MatchesTheFormulaWhereTheIndexIsNotExactAsAFloat) {
 TEST(ReverbFastPath, MatchesTheFormulaInEveryOctave) {
   for (std::int32_t rate : {44100, 8010, 11025, 384000}) {
     for (const stretch_at& at : octave_stretches()) {
-      const synthetic_window window(rate, at, reverb_reach(rate));
-      std::vector<double> fast(stretch_length);
-      apply_reverb_stretch(window.view, fast.data(), at.begin, at.begin + stretch_length);
-      const float spacing = echo_spacing(rate);
-      for (std::int64_t k = 0; k < stretch_length; ++k) {
-        const auto n = static_cast<std::int32_t>(at.begin + k);
-        ASSERT_TRUE(same_bits(fast[k], reverb_sample(window.view, n, spacing)))
-            << "rate " << rate << " sample " << n << " of " << at.count;
+      for (const bool silent : {false, true}) {
+        const synthetic_window window(rate, at, reverb_reach(rate), silent);
+        std::vector<double> fast(stretch_length);
+        apply_reverb_stretch(window.view, fast.data(), at.begin, at.begin + stretch_length);
+        const float spacing = echo_spacing(rate);
+        for (std::int64_t k = 0; k < stretch_length; ++k) {
+          const auto n = static_cast<std::int32_t>(at.begin + k);
+          ASSERT_TRUE(same_bits(fast[k], reverb_sample(window.wide, n, spacing)))
+              << "rate " << rate << " sample " << n << " of " << at.count;
+        }
       }
     }
   }
