@@ -12,6 +12,8 @@ import subprocess
 import sys
 import tempfile
 
+from docs_test import missing_links
+
 
 def wave_file(samples, rate=8000):
     data = struct.pack("<%dh" % len(samples), *samples)
@@ -47,6 +49,9 @@ def main():
         assert not missing, "not installed: %s (installed: %s)" % (missing, installed)
         if not windows:
             assert os.access(os.path.join(prefix, "bin", "wave_effect_plot"), os.X_OK)
+        # The README's links lead where it is installed too.
+        docs = prefix if windows else os.path.join(prefix, "share", "doc", "wave-effect")
+        assert not missing_links(docs), "installed, but missing: %s" % missing_links(docs)
 
         work = os.path.join(prefix, "work")
         os.mkdir(work)
