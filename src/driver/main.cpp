@@ -18,7 +18,7 @@ int main() {
     std::fprintf(stderr, "wave_effect: %s\n", error.what());
   } catch (const std::bad_alloc&) {
     std::fflush(stdout);
-    std::fprintf(stderr, "wave_effect: %s: too long to hold in memory\n", input_wave_name);
+    std::fputs("wave_effect: not enough memory\n", stderr);
   }
   return 1;
 }

@@ -3,10 +3,10 @@
 // A sine for the vibrato's fast path, four lanes at a time: the argument
 // reduced by multiples of π/2 (Cody and Waite, π/2 in a 33-bit head and its
 // tail) and fdlibm's polynomials for sine and cosine on [−π/4, π/4]. For
-// 0 ≤ x < 2^19 it stays within 2^-50 of the true sine (the tests check
-// 2^-45). It does not replace the library's sin: the vibrato uses it only
-// where its result provably rounds to the same 32-bit delay, and calls sin
-// everywhere else.
+// 0 ≤ x < 2^19 it stays within 2^-45 of the true sine: the one bound the
+// vibrato's margin is built on, and the one the tests check. It does not
+// replace the library's sin: the vibrato uses it only where its result
+// provably rounds to the same 32-bit delay, and calls sin everywhere else.
 
 #include <cstdint>
 #include <cstring>

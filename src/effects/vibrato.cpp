@@ -71,9 +71,10 @@ WAVE_EFFECT_ALWAYS_INLINE bool rounds_surely(double q, float rounded, double mar
 }
 
 // tau = sin(phase) × depth + d, rounded to a 32-bit float, with the library's
-// sin as the formula has it. The quick sine is within 2^-45 of the true sine
-// and so is the library's (within an ulp): the two products and sums differ
-// by less than depth × 2^-40 + |q| × 2^-50. Where every value that close
+// sin as the formula has it. The quick sine keeps to the bound stated in
+// quick_sine.hpp, and the library's sin is within an ulp of the true sine:
+// the two products and sums differ by less than depth × 2^-40 + |q| × 2^-50
+// (the margin leaves room to spare). Where every value that close
 // rounds to one float, that float is tau whichever sine was used; otherwise
 // (a few samples in a thousand) sin decides.
 WAVE_EFFECT_ALWAYS_INLINE float swung_delay(const vibrato_setting& v, double phase, double quick) {

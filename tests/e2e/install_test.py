@@ -12,6 +12,8 @@ import subprocess
 import sys
 import tempfile
 
+from docs_test import missing_links
+
 
 def wave_file(samples, rate=8000):
     data = struct.pack("<%dh" % len(samples), *samples)
@@ -30,13 +32,16 @@ def main():
         subprocess.run([cmake, "--install", build, "--prefix", prefix], check=True,
                        stdout=subprocess.DEVNULL)
         if windows:
-            expected = ["README.md", "wave_effect.exe"]
+            expected = ["README.md", "docs/testing.md", "wave_effect.exe"]
             program = os.path.join(prefix, "wave_effect.exe")
         else:
             expected = ["bin/wave_effect", "bin/wave_effect_plot",
-                        "share/doc/wave_effect/README.md",
-                        "share/doc/wave_effect/docs/waves-r.png",
-                        "share/man/man1/wave_effect.1"]
+                        "share/doc/wave-effect/README.md",
+                        "share/doc/wave-effect/changelog.Debian.gz",
+                        "share/doc/wave-effect/docs/testing.md",
+                        "share/doc/wave-effect/docs/waves-r.png",
+                        "share/man/man1/wave_effect.1.gz",
+                        "share/man/man1/wave_effect_plot.1.gz"]
             program = os.path.join(prefix, "bin", "wave_effect")
         installed = sorted(os.path.relpath(os.path.join(top, name), prefix)
                            for top, _, names in os.walk(prefix) for name in names)
@@ -44,6 +49,9 @@ def main():
         assert not missing, "not installed: %s (installed: %s)" % (missing, installed)
         if not windows:
             assert os.access(os.path.join(prefix, "bin", "wave_effect_plot"), os.X_OK)
+        # The README's links lead where it is installed too.
+        docs = prefix if windows else os.path.join(prefix, "share", "doc", "wave-effect")
+        assert not missing_links(docs), "installed, but missing: %s" % missing_links(docs)
 
         work = os.path.join(prefix, "work")
         os.mkdir(work)

@@ -11,10 +11,13 @@ import subprocess
 import sys
 import zipfile
 
+DOC = "./usr/share/doc/wave-effect/"
 EXPECTED = {
     "deb": ["./usr/bin/wave_effect", "./usr/bin/wave_effect_plot",
-            "./usr/share/man/man1/wave_effect.1", "./usr/share/doc/wave_effect/README.md"],
-    "zip": ["wave_effect.exe", "README.md"],
+            "./usr/share/man/man1/wave_effect.1.gz", "./usr/share/man/man1/wave_effect_plot.1.gz",
+            DOC + "README.md", DOC + "changelog.Debian.gz", DOC + "docs/design.md",
+            DOC + "docs/waves-r.png"],
+    "zip": ["wave_effect.exe", "README.md", "docs/design.md", "docs/waves-r.png"],
 }
 
 
