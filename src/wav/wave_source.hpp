@@ -31,6 +31,6 @@ void open_wave(wave_source* source, const char* path, std::FILE* warnings);
 
 // Samples [first, first + count) as doubles s / 32768. Throws io_error when
 // they cannot be read, or when the file has shrunk since it was opened. Safe
-// to call from two threads at once.
+// to call from several threads at once.
 void read_wave_samples(const wave_source& source, std::int64_t first, std::int64_t count,
                        double* samples);

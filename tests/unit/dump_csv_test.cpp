@@ -1,4 +1,4 @@
-// The dumps as written (blocks formatted by two threads and placed at their
+// The dumps as written (blocks formatted by the workers and placed at their
 // offsets, table lookups for held values) against printf's "%f\n" of every
 // sample, written one by one to a text-mode stream.
 
@@ -118,7 +118,7 @@ TEST(DumpCsv, EmptiesTheFileItHoldsEvenWhenItsNameNowLeadsElsewhere) {
 }
 
 TEST(DumpCsv, TheFirstFailureInFileOrderIsReportedWhicheverCameFirst) {
-  // Two threads write the dumps' blocks; the output dump's first block may
+  // Workers write the dumps' blocks in two lanes; the output dump's first block may
   // fail before the input dump's first block is tried. That block must
   // still be tried, and its failure is the one told.
   scratch_directory dir;
