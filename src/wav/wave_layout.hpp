@@ -3,24 +3,30 @@
 // Where a WAV file keeps its samples, as the walk through its chunks finds
 // it; for the reader and the tests of its layouts.
 
+#include <bit>
 #include <cstdint>
-#include <optional>
+#include <functional>
 #include <span>
 
 struct wave_layout {
   std::int32_t sample_rate;
   std::int32_t bits_per_sample;
   std::uint64_t data_offset;    // of the first sample
-  std::uint32_t declared_size;  // what the "data" chunk says it holds
+  std::uint64_t declared_size;  // what the "data" chunk says it holds
   std::uint64_t data_size;      // what the file does hold of it
+  std::endian byte_order;       // of the samples: big in a RIFX file
 
-  // An odd trailing byte is not a sample.
+  // An odd trailing byte is not a sample. The walk refuses a file with
+  // more samples than an int32_t counts.
   std::int32_t sample_count() const { return static_cast<std::int32_t>(data_size / 2); }
 };
 
-// Walks the chunks in `head`, the first bytes of a file of `file_size`
-// bytes named `name`: the layout of 16-bit mono PCM samples, or
-// std::nullopt when the walk needs more of the file than `head`. Throws
-// io_error with the reason when the file holds anything else.
-std::optional<wave_layout> find_wave_layout(std::span<const std::uint8_t> head,
-                                            std::uint64_t file_size, const char* name);
+// Fills `bytes` with the file's bytes from `offset` on. The walk asks only
+// for bytes that the file holds, a few dozen at a time.
+using read_bytes_at = std::function<void(std::uint64_t offset, std::span<std::uint8_t> bytes)>;
+
+// Walks the chunks of a file of `file_size` bytes named `name`, read
+// through `read`: the layout of its 16-bit mono PCM samples. The samples
+// themselves are never read. Throws io_error with the reason when the file
+// holds anything else.
+wave_layout find_wave_layout(const read_bytes_at& read, std::uint64_t file_size, const char* name);

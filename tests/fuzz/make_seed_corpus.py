@@ -53,7 +53,7 @@ LAYOUTS = {
     "no-data": riff(fmt()),
     "chunk-past-end": riff(fmt(), b"LIST" + struct.pack("<I", 64) + bytes(4)),
     "fmt-cut-short": riff(chunk(b"fmt ", bytes(14)), DATA),
-    "not-riff": b"RIFX" + bytes(4) + b"WAVE",
+    "not-riff": b"RIFY" + bytes(4) + b"WAVE",
     "cut-inside-samples": riff(fmt(), DATA)[:-3],
     "data-size-unknown": riff(fmt(), b"data" + struct.pack("<I", 0xFFFFFFFF) + samples(5, 6, 7)),
 }
