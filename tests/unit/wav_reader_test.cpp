@@ -152,8 +152,10 @@ std::vector<layout_case> layout_cases() {
       {"file cut inside the samples", truncated_data, 2, 8000, nullptr},
       {"valid bits fewer than 16", riff_wave({extensible_format(1, 16, 12), data}), 3, 48000,
        nullptr},
+      // The JUNK header at 4090: the third byte of its size is beyond 4096.
       {"a chunk header across the edge of a 4 KiB read",
-       riff_wave({fmt, chunk("LIST", bytes(4048, 'x')), data}), 3, 8000, nullptr},
+       riff_wave({fmt, chunk("LIST", bytes(4046, 'x')), chunk("JUNK", bytes(70000, 'x')), data}), 3,
+       8000, nullptr},
       {"RIFX", rifx_wave(1, 16, three_samples), 3, 8000, nullptr},
       {"data before fmt", riff_wave({data, fmt}), 3, 8000, nullptr},
       {"odd-sized data before fmt", riff_wave({odd_data, fmt}), 2, 8000, nullptr},
