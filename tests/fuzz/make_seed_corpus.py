@@ -18,9 +18,9 @@ def fmt(tag=1, channels=1, rate=8000, bits=16, extra=b""):
                                       channels * bits // 8, bits) + extra)
 
 
-def extensible(sub_format, bits=16):
+def extensible(sub_format, bits=16, valid_bits=None):
     guid = struct.pack("<H", sub_format) + bytes.fromhex("000000001000800000aa00389b71")
-    return fmt(0xFFFE, 1, 48000, bits, struct.pack("<HHI", 22, bits, 4) + guid)
+    return fmt(0xFFFE, 1, 48000, bits, struct.pack("<HHI", 22, valid_bits or bits, 4) + guid)
 
 
 def riff(*chunks):
@@ -79,9 +79,7 @@ LAYOUTS = {
     "not-riff": b"RIFY" + bytes(4) + b"WAVE",
     "cut-inside-samples": riff(fmt(), DATA)[:-3],
     "data-size-unknown": riff(fmt(), b"data" + struct.pack("<I", 0xFFFFFFFF) + samples(5, 6, 7)),
-    "valid-bits-12": riff(fmt(0xFFFE, 1, 48000, 16, struct.pack("<HHI", 22, 12, 4) +
-                              struct.pack("<H", 1) + bytes.fromhex("000000001000800000aa00389b71")),
-                          DATA),
+    "valid-bits-12": riff(extensible(1, valid_bits=12), DATA),
     "rifx": rifx(),
     "rifx-extensible": rifx(tag=0xFFFE),
     "rifx-eight-bit": rifx(bits=8),

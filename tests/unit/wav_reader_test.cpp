@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <vector>
@@ -14,14 +15,6 @@ namespace {
 
 const std::vector<std::int16_t> three_samples = {-32768, 0, 32767};
 
-bytes with_data_size(bytes file, std::uint32_t size) {
-  file[40] = static_cast<std::uint8_t>(size);
-  file[41] = static_cast<std::uint8_t>(size >> 8);
-  file[42] = static_cast<std::uint8_t>(size >> 16);
-  file[43] = static_cast<std::uint8_t>(size >> 24);
-  return file;
-}
-
 // `file` with the four bytes at `at` (a size) replaced by `size`.
 bytes with_size_at(bytes file, std::size_t at, std::uint32_t size) {
   for (int k = 0; k < 4; ++k) {
@@ -30,39 +23,26 @@ bytes with_size_at(bytes file, std::size_t at, std::uint32_t size) {
   return file;
 }
 
-void append_be16(bytes& out, std::uint16_t value) {
-  out.push_back(static_cast<std::uint8_t>(value >> 8));
-  out.push_back(static_cast<std::uint8_t>(value));
-}
-
-// A RIFX file of 16-byte "fmt " and "data", every field big-endian.
-bytes rifx_wave(std::uint16_t tag, std::uint16_t bits, const std::vector<std::int16_t>& samples) {
-  bytes out;
-  append_tag(out, "RIFX");
-  const std::uint32_t sizes[] = {36 + 2 * static_cast<std::uint32_t>(samples.size()), 16,
-                                 2 * static_cast<std::uint32_t>(samples.size())};
-  const auto size = [&](std::uint32_t value) {
-    append_be16(out, static_cast<std::uint16_t>(value >> 16));
-    append_be16(out, static_cast<std::uint16_t>(value));
+// A file of a 44-byte header as RIFX: every field and sample big-endian.
+bytes as_rifx(bytes file) {
+  std::copy_n("RIFX", 4, file.begin());
+  const auto swap = [&](std::size_t at, std::size_t width) {
+    std::reverse(file.begin() + at, file.begin() + at + width);
   };
-  size(sizes[0]);
-  append_tag(out, "WAVE");
-  append_tag(out, "fmt ");
-  size(sizes[1]);
-  for (std::uint16_t field : {tag, std::uint16_t{1}, std::uint16_t{0}, std::uint16_t{8000},
-                              std::uint16_t{0}, std::uint16_t{16000}, std::uint16_t{2}, bits}) {
-    append_be16(out, field);
+  for (std::size_t at : {4, 16, 24, 28, 40}) {
+    swap(at, 4);
   }
-  append_tag(out, "data");
-  size(sizes[2]);
-  for (std::int16_t s : samples) {
-    append_be16(out, static_cast<std::uint16_t>(s));
+  for (std::size_t at : {20, 22, 32, 34}) {
+    swap(at, 2);
   }
-  return out;
+  for (std::size_t at = 44; at + 1 < file.size(); at += 2) {
+    swap(at, 2);
+  }
+  return file;
 }
 
-// A "ds64" chunk of `size` bytes (28 and the table): the data size, and
-// the sizes of other chunks.
+// A "ds64" chunk: the data size, and the sizes of other chunks in its
+// table after a fixed part of `size` bytes (28 when whole).
 bytes ds64_chunk(std::uint64_t data_size,
                  const std::vector<std::pair<const char*, std::uint32_t>>& table = {},
                  std::size_t size = 28) {
@@ -138,8 +118,8 @@ std::vector<layout_case> layout_cases() {
   return {
       {"canonical", canonical_wave(8000, three_samples), 3, 8000, nullptr},
       {"empty data", canonical_wave(8000, {}), 0, 8000, nullptr},
-      {"odd data size drops the last byte", with_data_size(canonical_wave(8000, three_samples), 5),
-       2, 8000, nullptr},
+      {"odd data size drops the last byte",
+       with_size_at(canonical_wave(8000, three_samples), 40, 5), 2, 8000, nullptr},
       {"LIST with odd size and pad before data",
        riff_wave({fmt, chunk("LIST", bytes(7, 'x')), data}), 3, 8000, nullptr},
       {"JUNK before fmt", riff_wave({chunk("JUNK", bytes(28, 0)), fmt, data}), 3, 8000, nullptr},
@@ -148,7 +128,7 @@ std::vector<layout_case> layout_cases() {
       {"18-byte fmt chunk", riff_wave({long_format_chunk(), data}), 3, 22050, nullptr},
       {"extensible PCM", riff_wave({extensible_format(1, 16, 16), data}), 3, 48000, nullptr},
       {"declared size past the end is clamped",
-       with_data_size(canonical_wave(8000, three_samples), 0xFFFFFFFF), 3, 8000, nullptr},
+       with_size_at(canonical_wave(8000, three_samples), 40, 0xFFFFFFFF), 3, 8000, nullptr},
       {"file cut inside the samples", truncated_data, 2, 8000, nullptr},
       {"valid bits fewer than 16", riff_wave({extensible_format(1, 16, 12), data}), 3, 48000,
        nullptr},
@@ -156,7 +136,7 @@ std::vector<layout_case> layout_cases() {
       {"a chunk header across the edge of a 4 KiB read",
        riff_wave({fmt, chunk("LIST", bytes(4046, 'x')), chunk("JUNK", bytes(70000, 'x')), data}), 3,
        8000, nullptr},
-      {"RIFX", rifx_wave(1, 16, three_samples), 3, 8000, nullptr},
+      {"RIFX", as_rifx(canonical_wave(8000, three_samples)), 3, 8000, nullptr},
       {"data before fmt", riff_wave({data, fmt}), 3, 8000, nullptr},
       {"odd-sized data before fmt", riff_wave({odd_data, fmt}), 2, 8000, nullptr},
       // ds64 says 2 bytes, which would be one sample.
@@ -184,9 +164,9 @@ std::vector<layout_case> layout_cases() {
       {"ds64 cut short",
        wide_wave("RF64", 0xFFFFFFFF, {ds64_chunk(6, {}, 27), fmt, unknown_size_data}), 0, 0,
        "the \"ds64\" chunk is cut short"},
-      {"RIFX extensible", rifx_wave(0xFFFE, 16, three_samples), 0, 0,
+      {"RIFX extensible", as_rifx(riff_wave({format_chunk(0xFFFE, 1, 8000, 16), data})), 0, 0,
        "RIFX file: format tag 0xFFFE; only plain PCM (format tag 0x0001) is supported big-endian"},
-      {"RIFX 8-bit", rifx_wave(1, 8, three_samples), 0, 0,
+      {"RIFX 8-bit", as_rifx(riff_wave({format_chunk(1, 1, 8000, 8), data})), 0, 0,
        "RIFX file: 8 bits per sample; only 16-bit samples are supported"},
       {"stereo", riff_wave({format_chunk(1, 2, 8000, 16), data}), 0, 0,
        "2 channels; only mono is supported"},
@@ -312,7 +292,7 @@ TEST(WaveData, PreparingSamplesLeavesTheirValues) {
 
 TEST(WavReader, WarnsOnceWhenTheDataSizeIsClamped) {
   const std::pair<bytes, const char*> cases[] = {
-      {with_data_size(canonical_wave(8000, three_samples), 0xFFFFFFFF), "4294967295"},
+      {with_size_at(canonical_wave(8000, three_samples), 40, 0xFFFFFFFF), "4294967295"},
       {wide_wave("RF64", 0xFFFFFFFF,
                  {ds64_chunk(std::uint64_t{1} << 33), format_chunk(1, 1, 8000, 16),
                   with_size_at(chunk("data", s16_payload(three_samples)), 4, 0xFFFFFFFF)}),
