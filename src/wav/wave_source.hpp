@@ -3,6 +3,7 @@
 // A WAV file open for reading its samples a stretch at a time, for a run
 // that never holds the whole sound. read_wave reads through it too.
 
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -15,7 +16,8 @@ struct wave_source {
   std::int32_t sample_rate = 0;
   std::int32_t bits_per_sample = 0;
   std::int32_t sample_count = 0;
-  std::uint64_t data_offset = 0;  // of the first sample
+  std::uint64_t data_offset = 0;                 // of the first sample
+  std::endian byte_order = std::endian::little;  // of the samples: big in a RIFX file
 
   wave_source() = default;
   wave_source(const wave_source&) = delete;
@@ -23,8 +25,8 @@ struct wave_source {
   ~wave_source() { platform::close_file(file); }
 };
 
-// Opens the 16-bit mono PCM WAV file at `path` and reads and checks its
-// header. Throws io_error with the reason when the file cannot be read or
+// Opens the 16-bit mono PCM WAV file at `path` (RIFF, RIFX, RF64 or BW64)
+// and reads and checks its header. Throws io_error with the reason when the file cannot be read or
 // holds anything else. A defect it tolerates (a data size past the end of
 // the file) is told on one line of `warnings`.
 void open_wave(wave_source* source, const char* path, std::FILE* warnings);

@@ -140,6 +140,14 @@ class Dialogue(unittest.TestCase):
                 self.assertEqual((run.status, run.stderr), (0, ""))
                 self.assertEqual(wave_samples(run.read("ex8_2.wav")), expected)
 
+    def test_every_layout_of_the_same_samples_gives_the_same_files(self):
+        samples = [(n * 7919) % 65536 - 32768 for n in range(20000)]
+        for replies in ("r\n", "v\n"):
+            expected = program_output(wave_file(samples), replies)
+            for name, tec in other_layouts(samples).items():
+                with self.subTest(name, replies=replies):
+                    self.assertEqual(program_output(tec, replies), expected)
+
     def test_distortion_asks_its_settings_even_for_an_empty_sound(self):
         run = self.run_program(wave_file([]), "d\n1\n1\n")
         self.assertEqual((run.status, run.stdout), (0, text("0\neffect<d,v>:gain:level:")))
@@ -229,6 +237,39 @@ def riff(*chunks):
     return b"RIFF" + struct.pack("<I", len(body)) + body
 
 
+def ds64_chunk(data_size):
+    return b"ds64" + struct.pack("<IQQQI", 28, 0, data_size, data_size // 2, 0)
+
+
+def rf64_head(tag, data_size, *chunks):
+    """An RF64 or BW64 file's chunks up to its samples, which "data" ends."""
+    return (tag + struct.pack("<I", 0xFFFFFFFF) + b"WAVE" + ds64_chunk(data_size) +
+            b"".join(chunks) + b"data" + struct.pack("<I", 0xFFFFFFFF))
+
+
+def other_layouts(samples):
+    """The layouts besides RIFF's that hold these samples at 8000 Hz."""
+    data = struct.pack("<%dh" % len(samples), *samples)
+    big = struct.pack(">%dh" % len(samples), *samples)
+    return {
+        "RIFX": b"RIFX" + struct.pack(">I4s4sIHHIIHH4sI", 36 + len(big), b"WAVE", b"fmt ", 16, 1,
+                                      1, 8000, 16000, 2, 16, b"data", len(big)) + big,
+        "data before fmt": riff(b"data" + struct.pack("<I", len(data)) + data, fmt_chunk()),
+        "RF64": rf64_head(b"RF64", len(data), fmt_chunk()) + data,
+        "BW64": rf64_head(b"BW64", len(data), fmt_chunk()) + data,
+    }
+
+
+def sparse_rf64(samples):
+    """An RF64 tec.wav of `samples` silent samples that takes no room on the disk."""
+    def setup(run):
+        keep_earlier_output(run)
+        with open(run.path("tec.wav"), "wb") as f:
+            f.write(rf64_head(b"RF64", 2 * samples, fmt_chunk()))
+            f.truncate(f.tell() + 2 * samples)
+    return setup
+
+
 def sparse_recording(samples):
     """A silent tec.wav of `samples` samples that takes no room on the disk,
     and dumps on the null device, so that only ex8_2.wav is written."""
@@ -267,7 +308,7 @@ HOSTILE = [
     ("zero rate", riff(fmt_chunk(rate=0), DATA), "x\n", None, None, 1,
      REFUSED + "sample rate of 0 Hz; it must be from 1 to 2147483647 Hz", UNTOUCHED),
     ("no fmt chunk", riff(DATA), "x\n", None, None, 1,
-     REFUSED + "the \"data\" chunk comes before any \"fmt \" chunk", UNTOUCHED),
+     REFUSED + "no \"fmt \" chunk", UNTOUCHED),
     ("no data chunk", riff(fmt_chunk()), "x\n", None, None, 1,
      REFUSED + "no \"data\" chunk", UNTOUCHED),
     ("chunk running past the end", riff(fmt_chunk(), b"LIST" + struct.pack("<I", 99) + b"ab"),
@@ -285,6 +326,8 @@ HOSTILE = [
      None, SMALL_MEMORY, 0, "~declares 4294967295 bytes but only 6 are present", COMPLETE),
     ("data size 2^31 - 2 on a small file", wave_file([1, 2, 3], data_size=2**31 - 2), "v\n",
      None, SMALL_MEMORY, 0, "~declares 2147483646 bytes but only 6 are present", COMPLETE),
+    ("RF64 of 2^31 samples", None, "x\n", sparse_rf64(2**31), None, 1,
+     REFUSED + "2147483648 samples; at most 2147483647 samples are supported", UNTOUCHED),
     # Its samples would take 1 GiB as doubles: the run holds a stretch at a time.
     ("2^26 samples in 256 MiB", None, "r\n", sparse_recording(1 << 26), SMALL_MEMORY, 0, "",
      COMPLETE),

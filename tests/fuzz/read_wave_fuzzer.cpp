@@ -13,7 +13,7 @@
 #include <cstdlib>
 
 #include "core/io_error.hpp"
-#include "wav/wave_layout.hpp"
+#include "wav/references.hpp"
 
 namespace {
 
