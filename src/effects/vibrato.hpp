@@ -11,3 +11,8 @@ double vibrato_sample(const sample_window& in, std::int32_t n);
 // The vibrato exactly as its formula reads, calling sin for every sample:
 // the reference the fast apply_vibrato is checked against.
 void apply_vibrato_reference(const wave_data* in, wave_data* out);
+
+// The 32-bit delays tau(n) of samples [begin, end) at `sample_rate` (> 0)
+// into tau[0, end − begin), as apply_vibrato takes them: from the quick sine
+// where that provably gives the formula's float, from sin elsewhere.
+void vibrato_delays(std::int32_t sample_rate, std::int64_t begin, std::int64_t end, float* tau);
