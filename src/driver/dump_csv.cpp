@@ -16,17 +16,7 @@ std::unique_ptr<char[]> dump_block_buffer() {
 // Held 16-bit values (all of the input, and much of many outputs) come from
 // the table; the rest are formatted.
 char* write_sample_lines(char* p, const double* samples, std::int32_t count) {
-  const s16_text_table& table = s16_texts();
-  for (std::int32_t n = 0; n < count; ++n) {
-    if (char* end = write_s16_line(table, samples[n], p)) {
-      p = end;
-    } else {
-      p += format_sample(samples[n], p);
-      std::memcpy(p, platform::text_line_end.data(), platform::text_line_end.size());
-      p += platform::text_line_end.size();
-    }
-  }
-  return p;
+  return write_sample_text(p, samples, count);
 }
 
 block_writing::dump block_writing::start_dump(output_file& file) {

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/compiler.hpp"
+
 namespace {
 
 // "00" to "99", for writing two digits at a time.
@@ -167,4 +169,107 @@ const s16_text_table& s16_texts() {
     return built;
   }();
   return table;
+}
+
+namespace {
+
+// "W.DD" for 0 to 999 (the first three digits of a seven-digit micros) and
+// "DDDD" for 0 to 9999 (its last four): 44 KB.
+struct digit_tables {
+  char head[1000][4];
+  char four[10000][4];
+};
+
+const digit_tables& digit_texts() {
+  static const digit_tables built = [] {
+    digit_tables tables{};
+    for (int k = 0; k < 1000; ++k) {
+      tables.head[k][0] = static_cast<char>('0' + k / 100);
+      tables.head[k][1] = '.';
+      tables.head[k][2] = static_cast<char>('0' + k / 10 % 10);
+      tables.head[k][3] = static_cast<char>('0' + k % 10);
+    }
+    for (int k = 0; k < 10000; ++k) {
+      tables.four[k][0] = static_cast<char>('0' + k / 1000);
+      tables.four[k][1] = static_cast<char>('0' + k / 100 % 10);
+      tables.four[k][2] = static_cast<char>('0' + k / 10 % 10);
+      tables.four[k][3] = static_cast<char>('0' + k % 10);
+    }
+    return tables;
+  }();
+  return built;
+}
+
+// Writes the lines of values[0..3] (text and line end each) and returns
+// their end, when each of them rounds to a single whole digit ("W.DDDDDD",
+// |value| < 9.9999995) by format_sample's quick test; otherwise returns
+// nullptr, having written nothing that counts.
+WAVE_EFFECT_ALWAYS_INLINE char* write_four_lines(const digit_tables& tables, const double* values,
+                                                 char* out) {
+  // As format_sample, four lanes at a time: round(|value| × 10^6) by adding
+  // and taking away 2^52, taken only where the product is clear of a
+  // half-way point and the digits are "W.DDDDDD".
+  constexpr std::int64_t magnitude_bits = 0x7FFFFFFFFFFFFFFF;
+  constexpr double two_52 = 4503599627370496.0;
+  lanes4 value;
+  LOAD_LANES(value, values);
+  mask4 bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  const mask4 magnitude_mask = bits & magnitude_bits;
+  lanes4 magnitude;
+  std::memcpy(&magnitude, &magnitude_mask, sizeof magnitude);
+  const lanes4 scaled = magnitude * 1000000.0;
+  const lanes4 rounded = (scaled + two_52) - two_52;
+  const lanes4 difference = scaled - rounded;
+  const lanes4 off = SELECT_LANES(difference < 0.0, -difference, difference);
+  const mask4 quick = (off < 0.5 - scaled * 0x1p-51) & (rounded < 10000000.0);
+  if ((quick[0] & quick[1] & quick[2] & quick[3]) == 0) {
+    return nullptr;
+  }
+  // micros < 10^7 splits into micros / 10^4 (0.0001 is a little above
+  // 10^-4, so the product truncates to the exact quotient) and the rest,
+  // whose texts "W.DD" and "DDDD" are looked up.
+  const int_lanes4 micros = CONVERT_LANES(rounded, int_lanes4);
+  const int_lanes4 upper = CONVERT_LANES(rounded * 0.0001, int_lanes4);
+  const int_lanes4 lower = micros - upper * 10000;
+  for (int lane = 0; lane < 4; ++lane) {
+    *out = '-';
+    out += static_cast<std::uint64_t>(bits[lane]) >> 63;
+    std::memcpy(out, tables.head[upper[lane]], 4);
+    std::memcpy(out + 4, tables.four[lower[lane]], 4);
+    std::memcpy(out + 8, platform::text_line_end.data(), platform::text_line_end.size());
+    out += 8 + platform::text_line_end.size();
+  }
+  return out;
+}
+
+}  // namespace
+
+WAVE_EFFECT_CLONES
+char* write_sample_text(char* out, const double* samples, std::int32_t count) {
+  const s16_text_table& table = s16_texts();
+  const digit_tables& tables = digit_texts();
+  const auto write_line = [&](double value) WAVE_EFFECT_INLINE_LAMBDA {
+    if (char* end = write_s16_line(table, value, out)) {
+      out = end;
+    } else {
+      out += format_sample(value, out);
+      std::memcpy(out, platform::text_line_end.data(), platform::text_line_end.size());
+      out += platform::text_line_end.size();
+    }
+  };
+  std::int32_t n = 0;
+  for (; n + 4 <= count; n += 4) {
+    if (char* end = write_four_lines(tables, samples + n, out)) {
+      out = end;
+    } else {
+      for (int k = 0; k < 4; ++k) {
+        write_line(samples[n + k]);
+      }
+    }
+  }
+  for (; n < count; ++n) {
+    write_line(samples[n]);
+  }
+  return out;
 }

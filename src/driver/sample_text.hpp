@@ -48,3 +48,9 @@ inline char* write_s16_line(const s16_text_table& table, double value, char* out
   std::memcpy(out + 8, platform::text_line_end.data(), platform::text_line_end.size());
   return out + 8 + platform::text_line_end.size();
 }
+
+// Writes the lines of samples[0, count) (each text and its line end) from
+// `out` on and returns their end: most values four side by side, held
+// values from the table, anything else by format_sample. Room enough is
+// count × max_sample_line.
+char* write_sample_text(char* out, const double* samples, std::int32_t count);

@@ -329,8 +329,8 @@ tap_plan plan_taps(const double* in, std::int64_t count, float spacing) {
 // when x ≤ n; when n < x < n + 1 it lies between −1 and 0 and truncates to
 // 0; further back the tap is skipped. The same sum as the formula, without
 // a float conversion per tap.
-void add_echoes_at_start(const echo_buffers& io, std::int64_t begin, std::int64_t end,
-                         const tap_plan& plan) {
+void add_echoes_at_start_one_by_one(const echo_buffers& io, std::int64_t begin, std::int64_t end,
+                                    const tap_plan& plan) {
   for (std::int64_t n = begin; n < end; ++n) {
     double sum = *io.input(n);
     for (int i = 1; i <= reverb_tap_count; ++i) {
@@ -343,6 +343,59 @@ void add_echoes_at_start(const echo_buffers& io, std::int64_t begin, std::int64_
     }
     *io.output(n) = sum;
   }
+}
+
+// The same, 32 outputs from n0 on at a time as echo_block_steady sums them.
+// A skipped tap adds −0.0 times its gain, which leaves every sum as it was
+// (−0.0 included); once every lane skips a tap, every later tap, further
+// back, is skipped too.
+WAVE_EFFECT_ALWAYS_INLINE void echo_block_at_start(const echo_buffers& io, std::int64_t n0,
+                                                   const tap_plan& plan) {
+  const double* in = io.input(0);
+  lanes4 sum[block_vectors];
+  for (int v = 0; v < block_vectors; ++v) {
+    LOAD_LANES(sum[v], in + n0 + 4 * v);
+  }
+  for (int i = 1; i <= reverb_tap_count; ++i) {
+    const std::int64_t first = n0 - plan.offset[i];  // lane 0's position
+    if (first + block_size < (plan.whole[i] ? 1 : 0)) {
+      break;  // no lane reads this tap or any later one
+    }
+    const double gain = plan.gain[i];
+    if (first >= 0) {
+      for (int v = 0; v < block_vectors; ++v) {
+        lanes4 read;
+        LOAD_LANES(read, in + first + 4 * v);
+        sum[v] += gain * read;
+      }
+    } else {
+      const double just_before = plan.whole[i] ? -0.0 : in[0];
+      for (int v = 0; v < block_vectors; ++v) {
+        lanes4 read;
+        for (int lane = 0; lane < 4; ++lane) {
+          const std::int64_t p = first + 4 * v + lane;
+          read[lane] = p >= 0 ? in[p] : p == -1 ? just_before : -0.0;
+        }
+        sum[v] += gain * read;
+      }
+    }
+    if (SETTLED_AFTER(i, sum, plan, block_vectors)) {
+      break;
+    }
+  }
+  for (int v = 0; v < block_vectors; ++v) {
+    STORE_LANES(io.output(n0) + 4 * v, sum[v]);
+  }
+}
+
+WAVE_EFFECT_CLONES
+void add_echoes_at_start(const echo_buffers& io, std::int64_t begin, std::int64_t end,
+                         const tap_plan& plan) {
+  std::int64_t n0 = begin;
+  for (; n0 + block_size <= end; n0 += block_size) {
+    echo_block_at_start(io, n0, plan);
+  }
+  add_echoes_at_start_one_by_one(io, n0, end, plan);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "effects/quick_sine.hpp"
 #include "platform/compiler.hpp"
@@ -55,68 +56,143 @@ inline double interpolated(const vibrato_setting& v, std::int32_t n, float tau) 
   return (1.0 - frac) * v.in[m] + frac * v.in[m + 1];
 }
 
-// Whether every double within `margin` of `q` rounds to the same 32-bit
-// float `rounded` as q does: q must keep clear of the half-way points to the
-// floats on either side (the one toward zero is nearer for a power of two).
-WAVE_EFFECT_ALWAYS_INLINE bool rounds_surely(double q, float rounded, double margin) {
-  const auto bits = std::bit_cast<std::uint32_t>(rounded);
-  const std::uint32_t exponent = bits >> 23 & 0xFF;
-  if (exponent <= 1 || exponent == 0xFF) {
-    return false;  // near zero, or not finite: no promise
-  }
-  const double spacing = std::bit_cast<double>(std::uint64_t{exponent - 150 + 1023} << 52);
-  const double toward_zero = (bits & 0x7FFFFF) == 0 ? spacing / 2 : spacing;
-  const double away = rounded < 0 ? -(q - rounded) : q - rounded;  // exact: q is that close
-  return away + margin < spacing / 2 && away - margin > -toward_zero / 2;
-}
-
 // tau = sin(phase) × depth + d, rounded to a 32-bit float, with the library's
-// sin as the formula has it. The quick sine keeps to the bound stated in
-// quick_sine.hpp, and the library's sin is within an ulp of the true sine:
-// the two products and sums differ by less than depth × 2^-40 + |q| × 2^-50
-// (the margin leaves room to spare). Where every value that close
-// rounds to one float, that float is tau whichever sine was used; otherwise
-// (a few samples in a thousand) sin decides.
-WAVE_EFFECT_ALWAYS_INLINE float swung_delay(const vibrato_setting& v, double phase, double quick) {
-  if (phase < quick_sine_limit) {
-    const double q = quick * v.depth + v.d;
-    const float rounded = static_cast<float>(q);
-    if (rounds_surely(q, rounded, v.depth * 0x1p-40 + std::fabs(q) * 0x1p-50)) {
-      return rounded;
+// sin as the formula has it, for four samples whose quick sines are in
+// `quick`. The quick sine keeps to the bound stated in quick_sine.hpp, and
+// the library's sin is within an ulp of the true sine: the two products and
+// sums differ by less than depth × 2^-40 + |q| × 2^-50 (the margin leaves
+// room to spare). Where every value that close rounds to one
+// float, that float is tau whichever sine was used; otherwise (a few samples
+// in a thousand, and every phase past the quick sine's range) sin decides.
+//
+// "Every value that close rounds alike": q keeps clear of the half-way
+// points to the floats on either side (the one toward zero is nearer for a
+// power of two). Near zero or not finite there is no promise. The float's
+// exponent field is read off its widened double, rebiased.
+WAVE_EFFECT_ALWAYS_INLINE void swung_delays4(const vibrato_setting& v, const double* phase_at,
+                                             const double* quick_at, float_lanes4& tau) {
+  constexpr std::int64_t exponent_field = 0x7FF0000000000000;
+  constexpr std::int64_t mantissa_field = 0x000FFFFFFFFFFFFF;
+  constexpr std::int64_t float_exponent_2 = std::int64_t{1023 - 125}
+                                            << 52;  // a float's 2, as a double's
+  lanes4 phase;
+  lanes4 quick;
+  LOAD_LANES(phase, phase_at);
+  LOAD_LANES(quick, quick_at);
+  const lanes4 q = quick * static_cast<double>(v.depth) + static_cast<double>(v.d);
+  tau = CONVERT_LANES(q, float_lanes4);
+  const lanes4 rounded = CONVERT_LANES(tau, lanes4);
+  mask4 bits;
+  std::memcpy(&bits, &rounded, sizeof bits);
+  const mask4 exponent = bits & exponent_field;
+  lanes4 power;  // 2^(e − 127) for the float's exponent field e
+  std::memcpy(&power, &exponent, sizeof power);
+  const lanes4 spacing = power * 0x1p-23;
+  const lanes4 half_toward_zero =
+      SELECT_LANES((bits & mantissa_field) == std::int64_t{0}, spacing * 0.25, spacing * 0.5);
+  const lanes4 away = SELECT_LANES(rounded < 0.0, -(q - rounded), q - rounded);
+  mask4 q_bits;
+  std::memcpy(&q_bits, &q, sizeof q_bits);
+  q_bits = q_bits & std::int64_t{0x7FFFFFFFFFFFFFFF};  // fabs
+  lanes4 magnitude;
+  std::memcpy(&magnitude, &q_bits, sizeof magnitude);
+  const lanes4 margin = static_cast<double>(v.depth) * 0x1p-40 + magnitude * 0x1p-50;
+  const mask4 sure = (phase < quick_sine_limit) & (exponent > float_exponent_2 - 1) &
+                     (exponent != exponent_field) & (away + margin < spacing * 0.5) &
+                     (away - margin > -half_toward_zero);
+  if ((sure[0] & sure[1] & sure[2] & sure[3]) == 0) {
+    for (int lane = 0; lane < 4; ++lane) {
+      if (sure[lane] == 0) {
+        tau[lane] = static_cast<float>(std::sin(phase[lane]) * v.depth + v.d);
+      }
     }
   }
-  return static_cast<float>(std::sin(phase) * v.depth + v.d);
 }
 
-// Samples [begin, end) into out[0, end − begin), a block at a time: the phases and quick sines four
-// lanes at a time, then each sample's delay and interpolation.
-WAVE_EFFECT_CLONES
-void vibrato_range(const vibrato_setting& v, double* out, std::int64_t begin, std::int64_t end) {
-  constexpr int block = 256;
+// Outputs n to n + 3 from their delays, as interpolated has them: t and the
+// fraction in floats, the bounds and the sum in double. A lane with nothing
+// to read gives 0, after reading the pair at `spare` instead (count ≥ 2:
+// min(n, count − 2), which any window for output n holds with its next).
+WAVE_EFFECT_ALWAYS_INLINE void interpolated4(const vibrato_setting& v, std::int64_t n,
+                                             const float_lanes4& tau, double* out) {
+  const auto first = static_cast<double>(n);
+  const lanes4 index = {first, first + 1, first + 2, first + 3};
+  const float_lanes4 t = CONVERT_LANES(index, float_lanes4) - tau;
+  const lanes4 wide_t = CONVERT_LANES(t, lanes4);
+  const double last_pair = static_cast<double>(v.count) - 1.0;
+  const double spare = std::min(first, last_pair - 1.0);
+  mask4 inside = (wide_t > -1.0) & (wide_t < last_pair);
+  const lanes4 spares = {spare, spare, spare, spare};
+  const int_lanes4 m = CONVERT_LANES(SELECT_LANES(inside, wide_t, spares), int_lanes4);
+  inside = inside & (CONVERT_LANES(m, lanes4) < last_pair);  // m + 1 < count
+  const float_lanes4 frac = t - CONVERT_LANES(m, float_lanes4);
+  const lanes4 wide_frac = CONVERT_LANES(frac, lanes4);
+  const double* pair[4] = {v.in.at(m[0]), v.in.at(m[1]), v.in.at(m[2]), v.in.at(m[3])};
+  const lanes4 low = {pair[0][0], pair[1][0], pair[2][0], pair[3][0]};
+  const lanes4 high = {pair[0][1], pair[1][1], pair[2][1], pair[3][1]};
+  const lanes4 sum = (1.0 - wide_frac) * low + wide_frac * high;
+  const lanes4 result = SELECT_LANES(inside, sum, lanes4{});
+  STORE_LANES(out, result);
+}
+
+constexpr int block = 256;
+
+// The delays of samples [start, start + length), length ≤ block, into
+// tau[0, length) and up to the next multiple of four: the phases, the quick
+// sines and the delays, four lanes at a time.
+WAVE_EFFECT_ALWAYS_INLINE void block_delays(const vibrato_setting& v, std::int64_t start,
+                                            int length, float* tau) {
   alignas(32) double phase[block];
   alignas(32) double quick[block];
+  // n × 10π / rate, both in double precision as the formula has it (the
+  // division is the costly step).
+  const lanes4 modulations = {modulation, modulation, modulation, modulation};
+  const lanes4 rates = {v.rate, v.rate, v.rate, v.rate};
+  const auto first = static_cast<double>(start);
+  lanes4 n = {first, first + 1, first + 2, first + 3};
+  for (int j = 0; j < length; j += 4, n = n + 4.0) {
+    const lanes4 phases = (n * modulations) / rates;
+    STORE_LANES(phase + j, phases);
+  }
+  for (int j = 0; j < length; j += 4) {
+    quick_sine4(phase + j, quick + j);
+  }
+  for (int j = 0; j < length; j += 4) {
+    float_lanes4 lanes;
+    swung_delays4(v, phase + j, quick + j, lanes);
+    std::memcpy(tau + j, &lanes, sizeof lanes);
+  }
+}
+
+// Samples [begin, end) into out[0, end − begin), a block at a time: the
+// delays, then the interpolation four lanes at a time and the last few
+// samples one by one.
+WAVE_EFFECT_CLONES
+void vibrato_range(const vibrato_setting& v, double* out, std::int64_t begin, std::int64_t end) {
+  alignas(16) float tau[block];
   for (std::int64_t start = begin; start < end; start += block) {
     const auto length = static_cast<int>(std::min<std::int64_t>(block, end - start));
-    // n × 10π / rate, both in double precision as the formula has it, four
-    // lanes at a time (the division is the costly step); the lanes past the
-    // end get a harmless phase of 0.
-    const lanes4 modulations = {modulation, modulation, modulation, modulation};
-    const lanes4 rates = {v.rate, v.rate, v.rate, v.rate};
-    for (int j = 0; j < block; j += 4) {
-      lanes4 n;
-      for (int lane = 0; lane < 4; ++lane) {
-        n[lane] = j + lane < length ? static_cast<double>(start + j + lane) : 0.0;
-      }
-      const lanes4 phases = (n * modulations) / rates;
-      STORE_LANES(phase + j, phases);
+    block_delays(v, start, length, tau);
+    int j = 0;
+    for (; j + 4 <= length && v.count >= 2; j += 4) {
+      float_lanes4 lanes;
+      std::memcpy(&lanes, tau + j, sizeof lanes);
+      interpolated4(v, start + j, lanes, out + (start + j - begin));
     }
-    for (int j = 0; j < block; j += 4) {
-      quick_sine4(phase + j, quick + j);
-    }
-    for (int j = 0; j < length; ++j) {
+    for (; j < length; ++j) {
       const auto n = static_cast<std::int32_t>(start + j);
-      out[n - begin] = interpolated(v, n, swung_delay(v, phase[j], quick[j]));
+      out[n - begin] = interpolated(v, n, tau[j]);
     }
+  }
+}
+
+WAVE_EFFECT_CLONES
+void delays_range(const vibrato_setting& v, float* tau, std::int64_t begin, std::int64_t end) {
+  alignas(16) float lanes[block];
+  for (std::int64_t start = begin; start < end; start += block) {
+    const auto length = static_cast<int>(std::min<std::int64_t>(block, end - start));
+    block_delays(v, start, length, lanes);
+    std::memcpy(tau + (start - begin), lanes, sizeof(float) * static_cast<std::size_t>(length));
   }
 }
 
@@ -150,6 +226,14 @@ double vibrato_sample(const sample_window& in, std::int32_t n) {
   }
   const double phase = (n * modulation) / v.rate;
   return interpolated(v, n, static_cast<float>(std::sin(phase) * v.depth + v.d));
+}
+
+void vibrato_delays(std::int32_t sample_rate, std::int64_t begin, std::int64_t end, float* tau) {
+  vibrato_setting v{};
+  const sample_window nothing{nullptr, 0, 0, 1, sample_rate};
+  if (vibrato_setting_for(nothing, &v)) {
+    delays_range(v, tau, begin, end);
+  }
 }
 
 void apply_vibrato_stretch(const sample_window& in, double* out, std::int64_t begin,

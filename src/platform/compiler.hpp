@@ -12,6 +12,10 @@
 //   WAVE_EFFECT_CLONES         a function worth a second, AVX2 build
 //   lanes4, lanes2             four and two doubles side by side
 //   mask4, mask2               their comparisons: all ones where one holds
+//   float_lanes4, int_lanes4   four 32-bit floats, four 32-bit ints
+//   CONVERT_LANES(v, type)     lane by lane static_cast: doubles to floats
+//                              round to nearest, to ints truncate toward zero
+//                              (every lane must fit), ints and floats widen
 //   LOAD_LANES, STORE_LANES    lanes from and to any double's address
 //   SELECT_LANES(m, a, b)      lane by lane, a where m holds and b elsewhere
 
@@ -54,7 +58,10 @@ typedef double lanes4 __attribute__((vector_size(32)));
 typedef double lanes2 __attribute__((vector_size(16)));  // what every x86-64 has
 typedef std::int64_t mask4 __attribute__((vector_size(32)));
 typedef std::int64_t mask2 __attribute__((vector_size(16)));
+typedef float float_lanes4 __attribute__((vector_size(16)));
+typedef std::int32_t int_lanes4 __attribute__((vector_size(16)));
 #define SELECT_LANES(mask, a, b) ((mask) ? (a) : (b))
+#define CONVERT_LANES(vector, type) __builtin_convertvector((vector), type)
 
 #else
 
@@ -69,6 +76,8 @@ using lanes4 = lanes_of<double, 4>;
 using lanes2 = lanes_of<double, 2>;
 using mask4 = lanes_of<std::int64_t, 4>;
 using mask2 = lanes_of<std::int64_t, 2>;
+using float_lanes4 = lanes_of<float, 4>;
+using int_lanes4 = lanes_of<std::int32_t, 4>;
 
 template <class T, int N, class Op>
 lanes_of<T, N> each_lane(const lanes_of<T, N>& a, const lanes_of<T, N>& b, Op op) {
@@ -161,5 +170,15 @@ T select_lanes(bool condition, T a, T b) {
   return condition ? a : b;
 }
 #define SELECT_LANES(mask, a, b) select_lanes((mask), (a), (b))
+
+template <class To, class T, int N>
+To convert_lanes(const lanes_of<T, N>& from) {
+  To result;
+  for (int k = 0; k < N; ++k) {
+    result.lane[k] = static_cast<decltype(+result.lane[0])>(from.lane[k]);
+  }
+  return result;
+}
+#define CONVERT_LANES(vector, type) convert_lanes<type>(vector)
 
 #endif

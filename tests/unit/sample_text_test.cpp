@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "wav_file.hpp"
 
@@ -21,9 +23,20 @@ std::string printf_text(double value) {
   return text;
 }
 
+// format_sample's text of `value`, once it has checked that the lines of
+// four such values (formatted side by side where they can be) say the same.
 std::string our_text(double value) {
   char text[max_sample_text];
-  return std::string(text, format_sample(value, text));
+  const std::string single(text, format_sample(value, text));
+  const double four[4] = {value, value, value, value};
+  char lines[4 * max_sample_line];
+  const std::string written(lines, write_sample_text(lines, four, 4));
+  static const std::string line_end = text_mode_line_end();
+  const std::string line = single + line_end;
+  if (written != line + line + line + line) {
+    return "format_sample: " + single + ", write_sample_text: " + written;
+  }
+  return single;
 }
 
 TEST(SampleText, AgreesWithPrintfAtTheEdges) {
@@ -116,6 +129,82 @@ TEST(SampleText, AgreesWithPrintfOnEchoSums) {
       sum += std::ldexp(1.0, -i) * (s16(random) / 32768.0);
     }
     ASSERT_EQ(our_text(sum), printf_text(sum)) << std::hexfloat << sum;
+  }
+}
+
+// The lines write_sample_text gives for `values`, against printf's.
+void expect_printf_lines(const std::vector<double>& values) {
+  const std::string line_end = text_mode_line_end();
+  std::string expected;
+  for (double value : values) {
+    expected += printf_text(value) + line_end;
+  }
+  std::string written(values.size() * max_sample_line, '\0');
+  const char* end =
+      write_sample_text(written.data(), values.data(), static_cast<std::int32_t>(values.size()));
+  written.resize(static_cast<std::size_t>(end - written.data()));
+  for (std::size_t k = 0; k < std::min(written.size(), expected.size()); ++k) {
+    ASSERT_EQ(written[k], expected[k])
+        << "at byte " << k << ": " << expected.substr(k / 64 * 64, 128);
+  }
+  EXPECT_EQ(written.size(), expected.size());
+}
+
+TEST(SampleText, LinesAgreeWithPrintfFourAtATimeAndOneByOne) {
+  // Runs of every length to 9 (four at a time and the rest one by one) and
+  // long ones: values of one whole digit, with the held values, the ties,
+  // the two-digit values and the oddities mixed in at every place of a four.
+  std::mt19937_64 random(11);
+  std::uniform_real_distribution<double> one_digit(-10.0, 10.0);
+  std::uniform_int_distribution<int> s16(-32768, 32767);
+  const double odd[] = {-0.0,
+                        0.0,
+                        9.9999995,
+                        9.999999499999999,
+                        -9.9999995,
+                        10.0,
+                        1.0 / 128,
+                        0.0000005,
+                        -0.0000015,
+                        1e300,
+                        std::numeric_limits<double>::quiet_NaN(),
+                        -std::numeric_limits<double>::infinity(),
+                        123.456,
+                        0.9999995,
+                        std::numeric_limits<double>::denorm_min()};
+  for (std::size_t length : {1, 2, 3, 4, 5, 6, 7, 8, 9, 4000, 4003}) {
+    for (int kind = 0; kind < 4; ++kind) {
+      std::vector<double> values(length);
+      for (std::size_t k = 0; k < length; ++k) {
+        values[k] = kind == 1 ? s16(random) / 32768.0 : one_digit(random);
+        if (kind == 2 && random() % 7 == 0) {
+          values[k] = odd[random() % std::size(odd)];
+        }
+        if (kind == 3) {
+          values[k] = std::ldexp(values[k], static_cast<int>(random() % 40) - 30);
+        }
+      }
+      expect_printf_lines(values);
+    }
+  }
+}
+
+TEST(SampleText, LinesSplitEveryMicrosAsPrintfDoes) {
+  // Every count of micros a one-digit text can show, halfway between its
+  // neighbours (k + 1/4 micros: nowhere near a tie), against its digits.
+  std::vector<double> values(10000000);
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    values[k] = (static_cast<double>(k) + 0.25) / 1e6;
+  }
+  const std::size_t line = 8 + text_mode_line_end().size();
+  std::string written(values.size() * line + max_sample_line, '\0');
+  write_sample_text(written.data(), values.data(), static_cast<std::int32_t>(values.size()));
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    char expected[9] = {static_cast<char>('0' + k / 1000000), '.'};
+    for (std::size_t digit = 0, rest = k % 1000000; digit < 6; ++digit, rest /= 10) {
+      expected[7 - digit] = static_cast<char>('0' + rest % 10);
+    }
+    ASSERT_EQ(written.compare(k * line, 8, expected, 8), 0) << k;
   }
 }
 

@@ -22,16 +22,18 @@ struct stretch_at {
 };
 inline constexpr std::int64_t stretch_length = 4000;
 
-// Around every power of two from 2^24 (where the index stops being exact as
-// a float) to 2^30, and at the end of the longest records.
+// Around every power of two from 2^12 to 2^30 (from 2^24 on the index is
+// not exact as a float), and at the end of the longest records.
 inline std::vector<stretch_at> octave_stretches() {
   std::vector<stretch_at> stretches;
-  for (int power = 24; power <= 30; ++power) {
+  for (int power = 12; power <= 30; ++power) {
     stretches.push_back({longest_record, (std::int64_t{1} << power) - stretch_length / 2});
-    // Starting at the sample that rounds furthest down as a float, so that
-    // the stretch's first taps read furthest back.
-    const std::int64_t rounds_down = (std::int64_t{1} << (power - 24)) - 1;
-    stretches.push_back({longest_record, (std::int64_t{1} << power) + rounds_down});
+    if (power > 24) {
+      // Starting at the sample that rounds furthest down as a float, so
+      // that the stretch's first taps read furthest back.
+      const std::int64_t rounds_down = (std::int64_t{1} << (power - 24)) - 1;
+      stretches.push_back({longest_record, (std::int64_t{1} << power) + rounds_down});
+    }
   }
   stretches.push_back({longest_record, longest_record - stretch_length});
   stretches.push_back({largest_count, largest_count - stretch_length});
