@@ -68,7 +68,8 @@ using effect_settings = std::array<float, most_effect_settings>;
 // An effect as a run applies it: the settings it asks for, how far it reads
 // around its outputs at a rate, and its stretch function, which computes
 // outputs [begin, end) into out[0, end − begin) from a window holding what
-// they read.
+// they read. An effect that asks nothing takes its settings all the same,
+// and ignores them.
 struct effect_description {
   std::span<const effect_setting> settings;
   input_reach (*reach)(std::int32_t sample_rate);
@@ -94,7 +95,7 @@ void apply_distortion_stretch(const sample_window& in, double* out, std::int64_t
 extern const effect_description reverb_effect;
 void apply_reverb(const wave_data* in, wave_data* out);
 void apply_reverb_stretch(const sample_window& in, double* out, std::int64_t begin,
-                          std::int64_t end);
+                          std::int64_t end, const effect_settings& none = {});
 input_reach reverb_reach(std::int32_t sample_rate);
 
 // The input read through a delay swinging sinusoidally at 5 Hz between 0 and
@@ -103,7 +104,7 @@ input_reach reverb_reach(std::int32_t sample_rate);
 extern const effect_description vibrato_effect;
 void apply_vibrato(const wave_data* in, wave_data* out);
 void apply_vibrato_stretch(const sample_window& in, double* out, std::int64_t begin,
-                           std::int64_t end);
+                           std::int64_t end, const effect_settings& none = {});
 input_reach vibrato_reach(std::int32_t sample_rate);
 
 // `effect` over the whole of `in` into `out`: one stretch, the whole record.

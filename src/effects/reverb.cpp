@@ -434,7 +434,7 @@ double reverb_sample(const sample_window& in, std::int32_t n, float spacing) {
 }
 
 void apply_reverb_stretch(const sample_window& in, double* out, std::int64_t begin,
-                          std::int64_t end) {
+                          std::int64_t end, const effect_settings&) {
   if (begin >= end) {
     return;
   }
@@ -470,11 +470,7 @@ void apply_reverb_stretch(const sample_window& in, double* out, std::int64_t beg
   }
 }
 
-const effect_description reverb_effect = {
-    {},
-    reverb_reach,
-    [](const sample_window& in, double* out, std::int64_t begin, std::int64_t end,
-       const effect_settings&) { apply_reverb_stretch(in, out, begin, end); }};
+const effect_description reverb_effect = {{}, reverb_reach, apply_reverb_stretch};
 
 void apply_reverb(const wave_data* in, wave_data* out) {
   apply_to_whole_record(reverb_effect, {}, in, out);

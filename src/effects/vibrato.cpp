@@ -237,7 +237,7 @@ void vibrato_delays(std::int32_t sample_rate, std::int64_t begin, std::int64_t e
 }
 
 void apply_vibrato_stretch(const sample_window& in, double* out, std::int64_t begin,
-                           std::int64_t end) {
+                           std::int64_t end, const effect_settings&) {
   vibrato_setting v{};
   if (vibrato_setting_for(in, &v)) {
     vibrato_range(v, out, begin, end);
@@ -246,11 +246,7 @@ void apply_vibrato_stretch(const sample_window& in, double* out, std::int64_t be
   }
 }
 
-const effect_description vibrato_effect = {
-    {},
-    vibrato_reach,
-    [](const sample_window& in, double* out, std::int64_t begin, std::int64_t end,
-       const effect_settings&) { apply_vibrato_stretch(in, out, begin, end); }};
+const effect_description vibrato_effect = {{}, vibrato_reach, apply_vibrato_stretch};
 
 void apply_vibrato(const wave_data* in, wave_data* out) {
   apply_to_whole_record(vibrato_effect, {}, in, out);
