@@ -50,6 +50,9 @@ class closing_aside {
 
   void add(platform::file file) { files_.push_back(file); }
   void start() {
+    if (files_.empty()) {
+      return;
+    }
     try {
       thread_ = std::thread([this] {
         for (platform::file& file : files_) {
