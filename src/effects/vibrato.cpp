@@ -164,6 +164,18 @@ WAVE_EFFECT_ALWAYS_INLINE void block_delays(const vibrato_setting& v, std::int64
   }
 }
 
+// The delays of samples [begin, end) into tau[0, end − begin), a block at a
+// time.
+WAVE_EFFECT_CLONES
+void delays_range(const vibrato_setting& v, float* tau, std::int64_t begin, std::int64_t end) {
+  alignas(16) float lanes[block];
+  for (std::int64_t start = begin; start < end; start += block) {
+    const auto length = static_cast<int>(std::min<std::int64_t>(block, end - start));
+    block_delays(v, start, length, lanes);
+    std::memcpy(tau + (start - begin), lanes, sizeof(float) * static_cast<std::size_t>(length));
+  }
+}
+
 // Samples [begin, end) into out[0, end − begin), a block at a time: the
 // delays, then the interpolation four lanes at a time and the last few
 // samples one by one.
@@ -172,7 +184,7 @@ void vibrato_range(const vibrato_setting& v, double* out, std::int64_t begin, st
   alignas(16) float tau[block];
   for (std::int64_t start = begin; start < end; start += block) {
     const auto length = static_cast<int>(std::min<std::int64_t>(block, end - start));
-    block_delays(v, start, length, tau);
+    delays_range(v, tau, start, start + length);
     int j = 0;
     for (; j + 4 <= length && v.count >= 2; j += 4) {
       float_lanes4 lanes;
@@ -183,16 +195,6 @@ void vibrato_range(const vibrato_setting& v, double* out, std::int64_t begin, st
       const auto n = static_cast<std::int32_t>(start + j);
       out[n - begin] = interpolated(v, n, tau[j]);
     }
-  }
-}
-
-WAVE_EFFECT_CLONES
-void delays_range(const vibrato_setting& v, float* tau, std::int64_t begin, std::int64_t end) {
-  alignas(16) float lanes[block];
-  for (std::int64_t start = begin; start < end; start += block) {
-    const auto length = static_cast<int>(std::min<std::int64_t>(block, end - start));
-    block_delays(v, start, length, lanes);
-    std::memcpy(tau + (start - begin), lanes, sizeof(float) * static_cast<std::size_t>(length));
   }
 }
 
