@@ -13,12 +13,6 @@ std::unique_ptr<char[]> dump_block_buffer() {
   return std::unique_ptr<char[]>(new char[dump_block_samples * max_sample_line]);
 }
 
-// Held 16-bit values (all of the input, and much of many outputs) come from
-// the table; the rest are formatted.
-char* write_sample_lines(char* p, const double* samples, std::int32_t count) {
-  return write_sample_text(p, samples, count);
-}
-
 block_writing::dump block_writing::start_dump(output_file& file) {
   platform::file_facts facts{};
   return {&file, platform::describe(file.file, &facts) && facts.positioned};
@@ -123,7 +117,7 @@ void stretch_writer::write(const double* in, const double* out, std::int64_t beg
             std::min<std::int64_t>(dump_block_samples, end - begin - offset));
         const std::uint64_t k = blocks_done_ + static_cast<std::uint64_t>(b);
         block_writing::dump& dump = lane == 0 ? before_ : after_;
-        const char* text_end = write_sample_lines(text, (lane == 0 ? in : out) + offset, length);
+        const char* text_end = write_sample_text(text, (lane == 0 ? in : out) + offset, length);
         if (!writing_.write_block(dump, k, text, static_cast<std::size_t>(text_end - text),
                                   3 * k + static_cast<std::uint64_t>(lane))) {
           return;

@@ -19,11 +19,6 @@
 inline constexpr std::int32_t dump_block_samples = 16384;
 std::unique_ptr<char[]> dump_block_buffer();
 
-// Writes the lines of `count` samples from `p` on, one "%f" value per line,
-// each ending as a text-mode stream ends it ("\r\n" on Windows), and returns
-// their end.
-char* write_sample_lines(char* p, const double* samples, std::int32_t count);
-
 // The blocks of the files, placed in order by whichever threads write them.
 // A dump's blocks go one after another, each where the one before it ends:
 // a block waits only for the length of the one before it, never for its

@@ -19,12 +19,6 @@
 
 namespace {
 
-output_file emptied(const std::string& path) {
-  output_file file = open_output(path.c_str());
-  empty_output(file);
-  return file;
-}
-
 std::string as_text(const bytes& content) { return std::string(content.begin(), content.end()); }
 
 std::string printf_dump(const wave_data& wave) {

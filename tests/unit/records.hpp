@@ -1,10 +1,12 @@
 #pragma once
 
 // Sound records built in a test: silence, a copy of another's shape, and
-// random held 16-bit values.
+// random held 16-bit values; and a dump emptied as the run empties one.
 
 #include <random>
+#include <string>
 
+#include "core/output_file.hpp"
 #include "wav/wave_data.hpp"
 
 inline wave_data record(std::int32_t rate, std::int32_t count) {
@@ -26,4 +28,11 @@ inline wave_data random_record(std::int32_t rate, std::int32_t count, unsigned s
     wave.samples[n] = s16(random) / 32768.0;
   }
   return wave;
+}
+
+// A dump opened as the run opens one it empties in place.
+inline output_file emptied(const std::string& path) {
+  output_file file = open_output(path.c_str());
+  empty_output(file);
+  return file;
 }

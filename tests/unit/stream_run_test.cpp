@@ -59,12 +59,6 @@ const length_case length_cases[] = {
     {384000, 2 * (1 << 20) + 4321, {0}, {2}},
 };
 
-output_file emptied(const std::string& path) {
-  output_file file = open_output(path.c_str());
-  empty_output(file);
-  return file;
-}
-
 TEST(StreamRun, WritesWhatTheFormulasGiveForEveryStretchLength) {
   const scratch_directory dir;
   for (const length_case& lengths : length_cases) {
