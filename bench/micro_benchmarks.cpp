@@ -52,10 +52,12 @@ void report_samples(benchmark::State& state, std::int64_t per_iteration) {
   state.SetItemsProcessed(state.iterations() * per_iteration);
 }
 
-// The effect as the run applies it: a stretch at a time, on one thread.
+// The effect as the run applies it: a stretch at a time, on one thread,
+// over samples known to be held 16-bit values.
 void apply_in_stretches(const effect_description& effect, const effect_settings& settings,
                         const wave_data& in, wave_data& out) {
-  const sample_window window = whole_window(in, in.sample_count);
+  sample_window window = whole_window(in, in.sample_count);
+  window.held_16_bit = true;
   const std::int64_t stretch = stretch_samples(effect.reach(in.sample_rate), in.sample_count);
   for (std::int64_t begin = 0; begin < in.sample_count; begin += stretch) {
     const std::int64_t end = std::min<std::int64_t>(in.sample_count, begin + stretch);

@@ -50,7 +50,7 @@ class input_window {
       const auto [from, to] = piece_of(first + kept, last, worker, pool.workers());
       read_wave_samples(input, from, to - from, samples_.get() + (from - first));
     });
-    return {samples_.get(), first, last - first, input.sample_count, input.sample_rate};
+    return {samples_.get(), first, last - first, input.sample_count, input.sample_rate, true};
   }
 
  private:

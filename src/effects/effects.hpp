@@ -31,6 +31,10 @@ struct sample_window {
   std::int64_t size = 0;
   std::int32_t count = 0;
   std::int32_t sample_rate = 0;
+  // Whether every sample is known to be k/32768 for a 16-bit k (never a
+  // negative zero), as the samples of a 16-bit file are: the reverb then
+  // sums its first echoes exactly without looking.
+  bool held_16_bit = false;
 
   double operator[](std::int64_t n) const { return samples[n - first]; }
   const double* at(std::int64_t n) const { return samples + (n - first); }

@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -61,7 +62,7 @@ constexpr int block_size = 32;
 //
 // settle[i] lets a block stop early: every tap from i on adds at most
 // 0.5^i × max|in|, and a sum S can only be moved by an addend of at least a
-// quarter of its last bit, which is at least |S| × 2^-54. Once every sum of a
+// quarter of its last bit, which is more than |S| × 2^-55. Once every sum of a
 // block lies beyond ±0.5^i × max|in| × 2^55, taps i to 100 change none of
 // them, exactly as if they had been added. For real sound that is typically
 // after 60 of the 100 taps. A NaN or infinity in the input disables it.
@@ -70,7 +71,31 @@ struct tap_plan {
   std::array<bool, reverb_tap_count + 1> whole;  // whether i × D is a whole number
   tap_table gain;                                // 0.5^i
   std::array<double, reverb_tap_count + 2> settle;
+  int largest_exponent;  // ilogb(max|in|), clamped to ±2000 (for 0 and infinity)
+  double after_exact;    // max|in| × 0.5^36: more than all the taps after the exact ones add
+  bool exact_start;      // whether taps 1 to exact_taps may come from exact sums (below)
 };
+
+// The first taps without rounding. A held 16-bit sample is a multiple of
+// 2^-15 no larger than 1 in magnitude, so 0.5^i × in is a multiple of
+// 2^-(15+i), and the direct sound and taps 1 to 37 are multiples of 2^-52
+// whose partial sums all lie below 2 in magnitude: a double holds each
+// exactly, so none of those additions rounds and their order does not
+// matter. With a whole spacing D their sum over the taps,
+//
+//   E[k] = Σ_{i=1..37} 0.5^i × in[k − i·D],
+//
+// follows from the one a spacing earlier,
+//
+//   E[k] = 0.5 × (in[k − D] + E[k − D]) − 0.5^38 × in[k − 38·D],
+//
+// every step again exact (multiples of 2^-53 below 2). An output's sum
+// through tap 37 is then in[n] + E[float(n)]: a few operations where the
+// taps took 37 reads, multiplies and adds, and only the taps from 38 on
+// are added one at a time. A negative zero in the input could give a zero
+// sum another sign than the formula's order gives it, so input holding one,
+// or anything but 16-bit values, takes every tap one at a time.
+constexpr int exact_taps = 37;
 
 constexpr int first_settle_check = 48;  // no sum settles before this tap
 
@@ -88,21 +113,63 @@ WAVE_EFFECT_ALWAYS_INLINE bool sums_settled(const lanes4* sum, int vectors, doub
   ((i) % 4 == 0 && (i) >= first_settle_check && \
    sums_settled((sum), (vectors), (plan).settle[(i) + 1]))
 
+// The last tap that can still move one of the sums, known from the sums
+// through the exact taps. The taps after those add less than
+// 0.5^37 × max|in| in all, so every sum stays beyond b, its smallest
+// magnitude now less 0.5^36 × max|in| (in double, the second half leaving
+// room for the rounding of that difference), and so strictly beyond 2^e
+// where 2^e ≤ b. With max|in| < 2^(l+1), tap j adds less than 2^(l+1−j);
+// from j = l + 54 − e on that is below 2^(e−53), half the step between
+// doubles on either side of any magnitude above 2^e, and leaves every sum
+// as it is.
+template <int vectors>
+WAVE_EFFECT_ALWAYS_INLINE int last_tap_felt(const lanes4* sum, const tap_plan& plan) {
+  const lanes4 zero = {0.0, 0.0, 0.0, 0.0};
+  lanes4 smallest = SELECT_LANES(sum[0] < zero, -sum[0], sum[0]);
+  for (int v = 1; v < vectors; ++v) {
+    const lanes4 magnitude = SELECT_LANES(sum[v] < zero, -sum[v], sum[v]);
+    smallest = SELECT_LANES(magnitude < smallest, magnitude, smallest);
+  }
+  const double least =
+      std::min(std::min(smallest[0], smallest[1]), std::min(smallest[2], smallest[3]));
+  const double bound = least - plan.after_exact;
+  if (!(bound > 0.0)) {
+    return reverb_tap_count;
+  }
+  // bound < 2: its biased exponent is a normal number's, or 0 (then e is
+  // taken as −1023, and every tap is added).
+  const int e = static_cast<int>(std::bit_cast<std::uint64_t>(bound) >> 52) - 1023;
+  return std::clamp(plan.largest_exponent + 53 - e, exact_taps, reverb_tap_count);
+}
+
 // The sums of `vectors` vectors of four outputs, from the output at `out`
 // on, whose direct sound is at `in`: each starts from the direct sound,
 // then adds the taps in increasing i, each partial sum a double, until no
 // later tap can move any of them. read_tap(tap, v, read) gives vector v's
 // four readings of tap i, where tap = in − offset[i] (the window the
-// outputs read at positions n).
+// outputs read at positions n). Where `exact` is not null it holds the
+// exact sums E (read as a tap is), which stand for taps 1 to exact_taps.
 template <int vectors, class ReadTap>
 WAVE_EFFECT_ALWAYS_INLINE void sum_echoes(const double* WAVE_EFFECT_RESTRICT in,
-                                          double* WAVE_EFFECT_RESTRICT out, const tap_plan& plan,
-                                          ReadTap read_tap) {
+                                          double* WAVE_EFFECT_RESTRICT out, const double* exact,
+                                          const tap_plan& plan, ReadTap read_tap) {
+  // Each vector is loaded on its own: copied as one run, the sums would go
+  // through memory in pieces narrower than a vector, and every first add
+  // would wait for them.
   lanes4 sum[vectors];
   for (int v = 0; v < vectors; ++v) {
-    LOAD_LANES(sum[v], in + 4 * v);
+    lanes4 direct;
+    LOAD_LANES(direct, in + 4 * v);
+    if (exact != nullptr) {
+      lanes4 read;
+      read_tap(exact, v, read);
+      direct += read;
+    }
+    sum[v] = direct;
   }
-  for (int i = 1; i <= reverb_tap_count; ++i) {
+  const int first_tap = exact != nullptr ? exact_taps + 1 : 1;
+  const int last_tap = exact != nullptr ? last_tap_felt<vectors>(sum, plan) : reverb_tap_count;
+  for (int i = first_tap; i <= last_tap; ++i) {
     const double* tap = in - plan.offset[i];
     const double gain = plan.gain[i];
     for (int v = 0; v < vectors; ++v) {
@@ -110,7 +177,7 @@ WAVE_EFFECT_ALWAYS_INLINE void sum_echoes(const double* WAVE_EFFECT_RESTRICT in,
       read_tap(tap, v, read);
       sum[v] += gain * read;
     }
-    if (SETTLED_AFTER(i, sum, plan, vectors)) {
+    if (exact == nullptr && SETTLED_AFTER(i, sum, plan, vectors)) {
       break;
     }
   }
@@ -125,8 +192,8 @@ constexpr int block_vectors = block_size / 4;
 // offset: positions n.
 WAVE_EFFECT_ALWAYS_INLINE void echo_block_steady(const double* WAVE_EFFECT_RESTRICT in,
                                                  double* WAVE_EFFECT_RESTRICT out,
-                                                 const tap_plan& plan) {
-  sum_echoes<block_vectors>(in, out, plan,
+                                                 const double* exact, const tap_plan& plan) {
+  sum_echoes<block_vectors>(in, out, exact, plan,
                             [](const double* tap, int v, lanes4& read)
                                 WAVE_EFFECT_INLINE_LAMBDA { LOAD_LANES(read, tap + 4 * v); });
 }
@@ -140,12 +207,14 @@ WAVE_EFFECT_ALWAYS_INLINE void echo_block_steady(const double* WAVE_EFFECT_RESTR
 // position, r − n0 in shift[j].
 WAVE_EFFECT_ALWAYS_INLINE void echo_block_rounded(const double* WAVE_EFFECT_RESTRICT in,
                                                   double* WAVE_EFFECT_RESTRICT out,
-                                                  const std::int64_t* shift, const tap_plan& plan) {
-  sum_echoes<block_vectors>(
-      in, out, plan, [shift](const double* tap, int v, lanes4& read) WAVE_EFFECT_INLINE_LAMBDA {
-        const std::int64_t* s = shift + 4 * v;
-        read = lanes4{tap[s[0]], tap[s[1]], tap[s[2]], tap[s[3]]};
-      });
+                                                  const double* exact, const std::int64_t* shift,
+                                                  const tap_plan& plan) {
+  sum_echoes<block_vectors>(in, out, exact, plan,
+                            [shift](const double* tap, int v, lanes4& read)
+                                WAVE_EFFECT_INLINE_LAMBDA {
+                                  const std::int64_t* s = shift + 4 * v;
+                                  read = lanes4{tap[s[0]], tap[s[1]], tap[s[2]], tap[s[3]]};
+                                });
 }
 
 // From 2^25 on every r is shared by at least three neighbouring outputs, so
@@ -155,7 +224,8 @@ WAVE_EFFECT_ALWAYS_INLINE void echo_block_rounded(const double* WAVE_EFFECT_REST
 constexpr int coarse_vectors = 4;
 
 WAVE_EFFECT_ALWAYS_INLINE void echo_part_coarse(const double* WAVE_EFFECT_RESTRICT in,
-                                                double* WAVE_EFFECT_RESTRICT out, int first,
+                                                double* WAVE_EFFECT_RESTRICT out,
+                                                const double* exact, int first,
                                                 const std::int64_t* shift, const tap_plan& plan) {
   std::int64_t low[coarse_vectors];  // relative to output n0 + first
   std::int64_t high[coarse_vectors];
@@ -166,7 +236,8 @@ WAVE_EFFECT_ALWAYS_INLINE void echo_part_coarse(const double* WAVE_EFFECT_RESTRI
     high[v] = s[3] - first;
     takes_high[v] = mask4{s[0], s[1], s[2], s[3]} == s[3];
   }
-  sum_echoes<coarse_vectors>(in + first, out + first, plan,
+  sum_echoes<coarse_vectors>(in + first, out + first, exact == nullptr ? nullptr : exact + first,
+                             plan,
                              [&](const double* tap, int v, lanes4& read) WAVE_EFFECT_INLINE_LAMBDA {
                                const double a = tap[low[v]];
                                const double c = tap[high[v]];
@@ -176,17 +247,25 @@ WAVE_EFFECT_ALWAYS_INLINE void echo_part_coarse(const double* WAVE_EFFECT_RESTRI
                              });
 }
 
-// Calls full(n0) for every whole block of [begin, end) and part(n0, length)
-// for the rest, in column order.
+// Calls full(n0, top) for every whole block of [begin, end) and
+// part(n0, length) for the rest, in column order; top marks the first block
+// of a column. A last column narrower than a block is taken a whole block
+// wide, overlapping the one before it: the outputs the two share come out
+// the same twice, and none is left to the slower part.
 template <class Full, class Part>
 WAVE_EFFECT_ALWAYS_INLINE void for_each_block(std::int64_t begin, std::int64_t end,
                                               std::int64_t column, Full full, Part part) {
   for (std::int64_t first = 0; first < column; first += block_size) {
+    if (first + block_size > column && column >= block_size) {
+      first = column - block_size;
+    }
     const std::int64_t width = std::min<std::int64_t>(block_size, column - first);
+    bool top = true;
     for (std::int64_t n0 = begin + first; n0 < end; n0 += column) {
       const std::int64_t length = std::min(width, end - n0);
       if (length == block_size) {
-        full(n0);
+        full(n0, top);
+        top = false;
       } else {
         part(n0, length);
       }
@@ -206,15 +285,79 @@ struct echo_buffers {
   double* output(std::int64_t n) const { return out + (n - out_first); }
 };
 
+// The exact sums E[k] a block at n0 reads, for k in [n0 − margin,
+// n0 + block_size + margin): past 2^24 its outputs read E at float(n),
+// up to half a float step from n. Carried down a column a spacing at a time.
+struct exact_sums {
+  static constexpr int widest_margin = 64;  // half the float step just below 2^31
+  double at[block_size + 2 * widest_margin];
+  int margin = 0;  // a multiple of 4
+};
+
+// E for the block at n0, tap by tap (exact in any order).
+WAVE_EFFECT_ALWAYS_INLINE void start_exact_sums(const echo_buffers& io, std::int64_t n0,
+                                                const tap_plan& plan, exact_sums& sums) {
+  const double* in = io.input(n0 - sums.margin);
+  const int width = block_size + 2 * sums.margin;
+  for (int w = 0; w < width; w += 4) {
+    lanes4 sum = {};
+    for (int i = 1; i <= exact_taps; ++i) {
+      lanes4 read;
+      LOAD_LANES(read, in + w - plan.offset[i]);
+      sum += plan.gain[i] * read;
+    }
+    STORE_LANES(sums.at + w, sum);
+  }
+}
+
+// E for the block at n0 from E for the block a spacing before it.
+WAVE_EFFECT_ALWAYS_INLINE void advance_exact_sums(const echo_buffers& io, std::int64_t n0,
+                                                  const tap_plan& plan, exact_sums& sums) {
+  const double* in = io.input(n0 - sums.margin);
+  const int width = block_size + 2 * sums.margin;
+  const std::int64_t nearest = plan.offset[1];
+  const std::int64_t leaving = plan.offset[exact_taps + 1];
+  const double leaving_gain = plan.gain[exact_taps + 1];
+  for (int w = 0; w < width; w += 4) {
+    lanes4 before;
+    lanes4 near;
+    lanes4 far;
+    LOAD_LANES(before, sums.at + w);
+    LOAD_LANES(near, in + w - nearest);
+    LOAD_LANES(far, in + w - leaving);
+    const lanes4 after = 0.5 * (near + before) - leaving_gain * far;
+    STORE_LANES(sums.at + w, after);
+  }
+}
+
+// E[n0] on for the block at n0, started afresh or carried from the block a
+// spacing before it; null where the plan takes every tap one at a time.
+WAVE_EFFECT_ALWAYS_INLINE const double* exact_sums_for(const echo_buffers& io, std::int64_t n0,
+                                                       bool afresh, const tap_plan& plan,
+                                                       exact_sums& sums) {
+  if (!plan.exact_start) {
+    return nullptr;
+  }
+  if (afresh) {
+    start_exact_sums(io, n0, plan, sums);
+  } else {
+    advance_exact_sums(io, n0, plan, sums);
+  }
+  return sums.at + sums.margin;
+}
+
 // Samples [begin, end), all below 2^24 and at or past the last tap's offset:
 // tap i reads in[n − offset[i]].
 WAVE_EFFECT_CLONES
 void add_echoes_steady(const echo_buffers& io, std::int64_t begin, std::int64_t end,
                        const tap_plan& plan) {
+  exact_sums sums;
   for_each_block(
       begin, end, plan.offset[1],
-      [&](std::int64_t n0)
-          WAVE_EFFECT_INLINE_LAMBDA { echo_block_steady(io.input(n0), io.output(n0), plan); },
+      [&](std::int64_t n0, bool top) WAVE_EFFECT_INLINE_LAMBDA {
+        const double* exact = exact_sums_for(io, n0, top, plan, sums);
+        echo_block_steady(io.input(n0), io.output(n0), exact, plan);
+      },
       [&](std::int64_t n0, std::int64_t length) WAVE_EFFECT_INLINE_LAMBDA {
         for (std::int64_t n = n0; n < n0 + length; ++n) {
           const double* x = io.input(n);
@@ -227,9 +370,17 @@ void add_echoes_steady(const echo_buffers& io, std::int64_t begin, std::int64_t 
       });
 }
 
+// Half the step between floats around n (n < 2^31): how far float(n) can
+// lie from n. 0 below 2^24.
+int half_float_step(std::int64_t n) {
+  const int power = std::bit_width(static_cast<std::uint64_t>(n)) - 1;
+  return power < 24 ? 0 : 1 << (power - 24);
+}
+
 // Samples [begin, end) past 2^24: n rounds to r = float(n), which may lie
 // on either side of n, and tap i reads in[r − offset[i]]. A block whose
-// first tap could read past the end of the record goes through the formula.
+// first tap, or whose exact sums, could read past the end of the record
+// goes through the formula.
 WAVE_EFFECT_CLONES
 void add_echoes_rounded(const echo_buffers& io, const sample_window& window, std::int64_t begin,
                         std::int64_t end, const tap_plan& plan, float spacing) {
@@ -238,9 +389,12 @@ void add_echoes_rounded(const echo_buffers& io, const sample_window& window, std
       *io.output(n) = reverb_sample(window, static_cast<std::int32_t>(n), spacing);
     }
   };
+  exact_sums sums;
+  sums.margin = std::max(4, half_float_step(end - 1));
+  bool carried = false;  // whether sums holds E for the block a spacing back
   for_each_block(
       begin, end, plan.offset[1],
-      [&](std::int64_t n0) WAVE_EFFECT_INLINE_LAMBDA {
+      [&](std::int64_t n0, bool top) WAVE_EFFECT_INLINE_LAMBDA {
         // shift[j] = r − n0 for output n0 + j.
         std::int64_t shift[block_size];
         for (int j = 0; j < block_size; ++j) {
@@ -248,10 +402,15 @@ void add_echoes_rounded(const echo_buffers& io, const sample_window& window, std
         }
         // The windows a block reads must lie inside the record; near its
         // end a tap can round past it.
-        if (n0 + shift[block_size - 1] - plan.offset[1] >= window.count) {
+        const std::int64_t reads_to = std::max(
+            n0 + shift[block_size - 1], plan.exact_start ? n0 + block_size + sums.margin : 0);
+        if (reads_to - plan.offset[1] >= window.count) {
           formula(n0, block_size);
+          carried = false;
           return;
         }
+        const double* exact = exact_sums_for(io, n0, top || !carried, plan, sums);
+        carried = true;
         bool coarse = true;  // each vector reads two positions at most
         for (int j = 0; j < block_size; ++j) {
           const std::int64_t* s = shift + j / 4 * 4;
@@ -259,10 +418,10 @@ void add_echoes_rounded(const echo_buffers& io, const sample_window& window, std
         }
         if (coarse) {
           for (int first = 0; first < block_size; first += 4 * coarse_vectors) {
-            echo_part_coarse(io.input(n0), io.output(n0), first, shift, plan);
+            echo_part_coarse(io.input(n0), io.output(n0), exact, first, shift, plan);
           }
         } else {
-          echo_block_rounded(io.input(n0), io.output(n0), shift, plan);
+          echo_block_rounded(io.input(n0), io.output(n0), exact, shift, plan);
         }
       },
       formula);
@@ -276,39 +435,65 @@ bool rounded_positions_exact(float spacing) {
   return spacing >= 5.0f && std::ldexp(2147483648.0 + 100.0 * spacing, -53) < lowest_bit;
 }
 
-// The largest magnitude among the samples, or infinity if any of them is
-// not finite (x − x is NaN exactly for an infinity or a NaN, and a NaN
-// stays in a sum). Two lanes, two vectors: a scan at memory speed.
-double largest_magnitude(const double* in, std::int64_t count) {
+// What the plan needs to know of the samples a stretch reads.
+struct window_survey {
+  double largest;    // the largest magnitude, infinity if any is not finite
+  bool held_16_bit;  // every sample k/32768 for a 16-bit k, none a negative zero
+};
+
+// One scan at memory speed, two lanes, two vectors. x − x is NaN exactly
+// for an infinity or a NaN, and a NaN stays in a sum; a held 16-bit value
+// times 32768 is a whole number that rounding to one (adding and taking
+// away 1.5 × 2^52) leaves as it is.
+window_survey survey_window(const double* in, std::int64_t count) {
   const lanes2 zero = {0.0, 0.0};
+  const lanes2 rounder = {0x1.8p52, 0x1.8p52};
+  const mask2 none = {0, 0};
+  const mask2 negative_zero = {std::numeric_limits<std::int64_t>::min(),
+                               std::numeric_limits<std::int64_t>::min()};
   lanes2 largest[2] = {zero, zero};
   lanes2 checks[2] = {zero, zero};
+  mask2 outside[2] = {none, none};
   std::int64_t n = 0;
   for (; n + 4 <= count; n += 4) {
     for (int k = 0; k < 2; ++k) {
       lanes2 v;
       LOAD_LANES(v, in + n + 2 * k);
+      mask2 bits;
+      LOAD_LANES(bits, in + n + 2 * k);
       const lanes2 magnitude = SELECT_LANES(v < zero, -v, v);
       largest[k] = SELECT_LANES(magnitude > largest[k], magnitude, largest[k]);
       checks[k] += v - v;
+      const lanes2 scaled = v * 32768.0;
+      outside[k] |=
+          ((scaled + rounder) - rounder != scaled) | (magnitude > 1.0) | (bits == negative_zero);
     }
   }
-  double result = 0.0;
+  window_survey survey{0.0, true};
   double check = 0.0;
   for (int k = 0; k < 2; ++k) {
     for (int lane = 0; lane < 2; ++lane) {
-      result = std::max(result, largest[k][lane]);
+      survey.largest = std::max(survey.largest, largest[k][lane]);
       check += checks[k][lane];
+      survey.held_16_bit &= outside[k][lane] == 0;
     }
   }
   for (; n < count; ++n) {
-    result = std::max(result, std::fabs(in[n]));
+    survey.largest = std::max(survey.largest, std::fabs(in[n]));
     check += in[n] - in[n];
+    const double scaled = in[n] * 32768.0;
+    survey.held_16_bit &= (scaled + 0x1.8p52) - 0x1.8p52 == scaled && std::fabs(in[n]) <= 1.0 &&
+                          !(in[n] == 0.0 && std::signbit(in[n]));
   }
-  return check == 0.0 ? result : std::numeric_limits<double>::infinity();
+  if (check != 0.0) {
+    survey = {std::numeric_limits<double>::infinity(), false};
+  }
+  return survey;
 }
 
-tap_plan plan_taps(const double* in, std::int64_t count, float spacing) {
+// The plan for outputs that read samples [0, count) from `in`; held_16_bit
+// as the window tells, else found by looking.
+tap_plan plan_taps(const double* in, std::int64_t count, bool held_16_bit, float spacing) {
   tap_plan plan{};
   plan.gain = echo_gains();
   for (int i = 1; i <= reverb_tap_count; ++i) {
@@ -316,10 +501,16 @@ tap_plan plan_taps(const double* in, std::int64_t count, float spacing) {
     plan.offset[i] = static_cast<std::int64_t>(std::ceil(distance));
     plan.whole[i] = plan.offset[i] == distance;
   }
-  const double largest = largest_magnitude(in, count);
+  // A held 16-bit sample is never larger than 1.
+  const window_survey survey = held_16_bit ? window_survey{1.0, true} : survey_window(in, count);
   for (int i = 0; i < static_cast<int>(plan.settle.size()); ++i) {
-    plan.settle[i] = std::ldexp(largest, 55 - i);  // infinity stays infinity
+    plan.settle[i] = std::ldexp(survey.largest, 55 - i);  // infinity stays infinity
   }
+  plan.after_exact = std::ldexp(survey.largest, -(exact_taps - 1));
+  plan.largest_exponent = !(survey.largest > 0.0)         ? -2000
+                          : std::isfinite(survey.largest) ? std::ilogb(survey.largest)
+                                                          : 2000;
+  plan.exact_start = plan.whole[1] && survey.held_16_bit;
   return plan;
 }
 
@@ -445,11 +636,13 @@ void apply_reverb_stretch(const sample_window& in, double* out, std::int64_t beg
   }
   const float spacing = echo_spacing(in.sample_rate);
   // Any bound on the magnitudes the taps read serves the early stop (it
-  // never changes a result): the largest in the window these outputs read.
+  // never changes a result): 1 for held 16-bit samples, else the largest in
+  // the window these outputs read.
   const input_reach reach = reverb_reach(in.sample_rate);
   const std::int64_t read_first = std::max(in.first, reach.window_first(begin));
   const std::int64_t read_end = std::min(in.first + in.size, reach.window_end(end, in.count));
-  const tap_plan plan = plan_taps(in.at(read_first), read_end - read_first, spacing);
+  const tap_plan plan =
+      plan_taps(in.at(read_first), read_end - read_first, in.held_16_bit, spacing);
   const echo_buffers io{in.samples, in.first, out, begin};
 
   // Three stretches: before the last tap's offset some taps fall before the

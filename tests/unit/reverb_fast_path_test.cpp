@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -17,25 +18,65 @@ namespace {
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 // The fast loops stop summing a block once no later tap can move any of its
-// sums; quiet passages, sums near zero and exact silence test that rule.
+// sums, and over 16-bit values they sum the first taps exactly, without
+// rounding. Quiet passages on and off the 16-bit grid, sums near zero, exact
+// silence and a record of negative zeros (whose sums are negative zeros)
+// test those rules.
 TEST(ReverbFastPath, MatchesTheFormulaForQuietAndSilentStretches) {
-  wave_data in = random_record(8000, 60000, 10);
-  for (std::int32_t n = 0; n < in.sample_count; ++n) {
-    const std::int32_t stretch = n / 5000 % 4;
-    if (stretch == 1) {
-      in.samples[n] *= 1.0 / 4096;  // quiet: small sums with many bits
-    } else if (stretch == 2) {
-      in.samples[n] = 0.0;  // silence, where only echoes are heard
-    } else if (stretch == 3) {
-      in.samples[n] = (n % 2 == 0 ? 1 : -1) * 0x1p-15;  // sums that cancel near zero
+  struct quieter {
+    const char* name;
+    double (*quiet)(double loud);
+    double silence;
+    bool all_silent;
+  };
+  const quieter rows[] = {
+      {"16-bit", [](double loud) { return std::trunc(loud * 8) / 32768; }, 0.0, false},
+      {"finer than 16 bits", [](double loud) { return loud / 4096; }, 0.0, false},
+      {"negative zeros", nullptr, -0.0, true},
+  };
+  for (const quieter& row : rows) {
+    wave_data in = random_record(8000, 60000, 10);
+    for (std::int32_t n = 0; n < in.sample_count; ++n) {
+      const std::int32_t stretch = row.all_silent ? 2 : n / 5000 % 4;
+      if (stretch == 1) {
+        in.samples[n] = row.quiet(in.samples[n]);  // small sums with many bits
+      } else if (stretch == 2) {
+        in.samples[n] = row.silence;  // silence, where only echoes are heard
+      } else if (stretch == 3) {
+        in.samples[n] = (n % 2 == 0 ? 1 : -1) * 0x1p-15;  // sums that cancel near zero
+      }
+    }
+    wave_data fast = same_shape(in);
+    wave_data reference = same_shape(in);
+    apply_reverb(&in, &fast);
+    apply_reverb_reference(&in, &reference);
+    for (std::int32_t n = 0; n < in.sample_count; ++n) {
+      ASSERT_TRUE(same_bits(fast.samples[n], reference.samples[n])) << row.name << " sample " << n;
     }
   }
+}
+
+// Over 16-bit values the fast loops work out from the exact sums which tap
+// is the last that can move a sum in a block. Here every output around n
+// sums to between 1 and 2 through tap 37, out[n] to an odd multiple of
+// 2^-52, and tap 53 of out[n] reads -1: it adds half a step, and the tie
+// goes to the even neighbour below. One tap fewer and the sum stays odd.
+TEST(ReverbFastPath, AddsTheLastTapThatCanMoveASum) {
+  wave_data in = record(8000, 48000);  // a spacing of 400 samples
+  const std::int32_t n = 45000;
+  for (std::int32_t k = n - 40; k <= n + 40; ++k) {
+    in.samples[k] = 32767 / 32768.0;
+    in.samples[k - 400] = 0.5;  // tap 1 adds 0.25
+  }
+  in.samples[n - 37 * 400] = 0x1p-15;  // tap 37 adds 2^-52
+  in.samples[n - 53 * 400] = -1.0;     // tap 53 adds -2^-53
   wave_data fast = same_shape(in);
   wave_data reference = same_shape(in);
   apply_reverb(&in, &fast);
   apply_reverb_reference(&in, &reference);
-  for (std::int32_t n = 0; n < in.sample_count; ++n) {
-    ASSERT_TRUE(same_bits(fast.samples[n], reference.samples[n])) << n;
+  EXPECT_EQ(reference.samples[n], 1.25 - 0x1p-15);
+  for (std::int32_t k = 0; k < in.sample_count; ++k) {
+    ASSERT_TRUE(same_bits(fast.samples[k], reference.samples[k])) << k;
   }
 }
 
@@ -107,7 +148,10 @@ TEST(ReverbFastPath, MatchesTheFormulaInEveryOctave) {
   for (std::int32_t rate : {44100, 8010, 11025, 384000}) {
     for (const stretch_at& at : octave_stretches()) {
       for (const bool silent : {false, true}) {
-        const synthetic_window window(rate, at, reverb_reach(rate), silent);
+        // The run tells the reverb its samples are 16-bit; over silence it
+        // is left to find that out.
+        synthetic_window window(rate, at, reverb_reach(rate), silent);
+        window.view.held_16_bit = !silent;
         std::vector<double> fast(stretch_length);
         apply_reverb_stretch(window.view, fast.data(), at.begin, at.begin + stretch_length);
         const float spacing = echo_spacing(rate);
