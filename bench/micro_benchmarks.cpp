@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "driver/dump_csv.hpp"
 #include "driver/sample_text.hpp"
@@ -91,6 +92,33 @@ BENCHMARK(BM_Reverb)
     ->Arg((1 << 24) + one_minute)
     ->Arg(26460000)
     ->Arg(1 << 24)
+    ->Unit(benchmark::kMillisecond);
+
+// One stretch of the run's length from sample state.range(0) on, of a
+// record as long as a WAV file allows, from a window holding just what it
+// reads: below 2^24, and past it where floats are 2, 4, 8 and 16 apart.
+void BM_ReverbAt(benchmark::State& state) {
+  const std::int64_t begin = state.range(0);
+  const std::int32_t count = 2147483600;
+  const input_reach reach = reverb_reach(44100);
+  const std::int64_t stretch = stretch_samples(reach, count);
+  const std::int64_t first = reach.window_first(begin);
+  const std::int64_t end = reach.window_end(begin + stretch, count);
+  const wave_data noise = random_sound(static_cast<std::int32_t>(end - first));
+  const sample_window window{noise.samples.get(), first, end - first, count, 44100, true};
+  std::vector<double> out(static_cast<std::size_t>(stretch));
+  for (auto _ : state) {
+    reverb_effect.apply_stretch(window, out.data(), begin, begin + stretch, {});
+    benchmark::DoNotOptimize(out[0]);
+  }
+  report_samples(state, stretch);
+}
+BENCHMARK(BM_ReverbAt)
+    ->Arg(1 << 23)
+    ->Arg(1 << 24)
+    ->Arg(1 << 25)
+    ->Arg(1 << 26)
+    ->Arg(1 << 27)
     ->Unit(benchmark::kMillisecond);
 
 void BM_ReverbReference(benchmark::State& state) {
