@@ -62,9 +62,9 @@ class input_window {
 }  // namespace
 
 std::int64_t stretch_samples(const input_reach& reach, std::int32_t count) {
-  std::int64_t blocks = 64;
+  std::int64_t blocks = 8;
   if (reach.before < count) {
-    blocks = std::max<std::int64_t>(blocks, reach.before / 2 / dump_block_samples + 1);
+    blocks = std::max<std::int64_t>(blocks, 4 * reach.before / dump_block_samples + 1);
   }
   return blocks * dump_block_samples;
 }
