@@ -202,7 +202,7 @@ WAVE_EFFECT_ALWAYS_INLINE char* write_four_lines(const double* values, char* out
   lanes4 off;
   std::memcpy(&off, &off_bits, sizeof off);
   const mask4 quick = (off < 0.5 - scaled * 0x1p-51) & (rounded < 10000000.0);
-  if ((quick[0] & quick[1] & quick[2] & quick[3]) == 0) {
+  if (!ALL_LANES(quick)) {
     return nullptr;
   }
   // micros < 10^7 splits into micros / 10^4 (0.0001 is a little above

@@ -18,6 +18,7 @@
 //   v << n, v >> n             integer lanes shifted by one count
 //   INTERLEAVE_LANES(a, b)     two int_lanes4 as uint32_lanes8, a lane of a
 //                              then the same lane of b
+//   ALL_LANES(mask)            whether a mask4 holds in every lane
 //   CONVERT_LANES(v, type)     lane by lane static_cast: doubles to floats
 //                              round to nearest, to ints truncate toward zero
 //                              (every lane must fit), ints and floats widen
@@ -68,6 +69,9 @@ typedef std::int32_t int_lanes4 __attribute__((vector_size(16)));
 typedef std::uint32_t uint32_lanes8 __attribute__((vector_size(32)));
 typedef std::uint16_t uint16_lanes16 __attribute__((vector_size(32)));
 #define SELECT_LANES(mask, a, b) ((mask) ? (a) : (b))
+inline bool all_lanes_folded(mask4 folded) { return (folded[0] & folded[1]) != 0; }
+// Halves folded together first: two lanes to take out rather than four.
+#define ALL_LANES(mask) all_lanes_folded((mask)&__builtin_shufflevector((mask), (mask), 2, 3, 0, 1))
 #define INTERLEAVE_LANES(a, b) \
   reinterpret_cast<uint32_lanes8>(__builtin_shufflevector((a), (b), 0, 4, 1, 5, 2, 6, 3, 7))
 #define CONVERT_LANES(vector, type) __builtin_convertvector((vector), type)
@@ -191,6 +195,11 @@ inline uint32_lanes8 interleave_lanes(const int_lanes4& a, const int_lanes4& b) 
   return result;
 }
 #define INTERLEAVE_LANES(a, b) interleave_lanes((a), (b))
+
+inline bool all_lanes(const mask4& mask) {
+  return (mask.lane[0] & mask.lane[1] & mask.lane[2] & mask.lane[3]) != 0;
+}
+#define ALL_LANES(mask) all_lanes(mask)
 
 template <class T, int N>
 lanes_of<T, N> operator-(const lanes_of<T, N>& a) {
