@@ -69,9 +69,11 @@ typedef std::int32_t int_lanes4 __attribute__((vector_size(16)));
 typedef std::uint32_t uint32_lanes8 __attribute__((vector_size(32)));
 typedef std::uint16_t uint16_lanes16 __attribute__((vector_size(32)));
 #define SELECT_LANES(mask, a, b) ((mask) ? (a) : (b))
-inline bool all_lanes_folded(mask4 folded) { return (folded[0] & folded[1]) != 0; }
-// Halves folded together first: two lanes to take out rather than four.
-#define ALL_LANES(mask) all_lanes_folded((mask)&__builtin_shufflevector((mask), (mask), 2, 3, 0, 1))
+// The halves folded together first, then two lanes taken out rather than
+// four; an expression rather than a function, as LOAD_LANES.
+#define WAVE_EFFECT_FOLDED_HALVES(mask) ((mask)&__builtin_shufflevector((mask), (mask), 2, 3, 0, 1))
+#define ALL_LANES(mask) \
+  ((WAVE_EFFECT_FOLDED_HALVES(mask)[0] & WAVE_EFFECT_FOLDED_HALVES(mask)[1]) != 0)
 #define INTERLEAVE_LANES(a, b) \
   reinterpret_cast<uint32_lanes8>(__builtin_shufflevector((a), (b), 0, 4, 1, 5, 2, 6, 3, 7))
 #define CONVERT_LANES(vector, type) __builtin_convertvector((vector), type)
