@@ -173,39 +173,14 @@ const s16_text_table& s16_texts() {
 
 namespace {
 
-// "W.DD" for 0 to 999 (the first three digits of a seven-digit micros) and
-// "DDDD" for 0 to 9999 (its last four): 44 KB.
-struct digit_tables {
-  char head[1000][4];
-  char four[10000][4];
-};
-
-const digit_tables& digit_texts() {
-  static const digit_tables built = [] {
-    digit_tables tables{};
-    for (int k = 0; k < 1000; ++k) {
-      tables.head[k][0] = static_cast<char>('0' + k / 100);
-      tables.head[k][1] = '.';
-      tables.head[k][2] = static_cast<char>('0' + k / 10 % 10);
-      tables.head[k][3] = static_cast<char>('0' + k % 10);
-    }
-    for (int k = 0; k < 10000; ++k) {
-      tables.four[k][0] = static_cast<char>('0' + k / 1000);
-      tables.four[k][1] = static_cast<char>('0' + k / 100 % 10);
-      tables.four[k][2] = static_cast<char>('0' + k / 10 % 10);
-      tables.four[k][3] = static_cast<char>('0' + k % 10);
-    }
-    return tables;
-  }();
-  return built;
-}
-
 // Writes the lines of values[0..3] (text and line end each) and returns
 // their end, when each of them rounds to a single whole digit ("W.DDDDDD",
 // |value| < 9.9999995) by format_sample's quick test; otherwise returns
 // nullptr, having written nothing that counts.
-WAVE_EFFECT_ALWAYS_INLINE char* write_four_lines(const digit_tables& tables, const double* values,
-                                                 char* out) {
+WAVE_EFFECT_ALWAYS_INLINE char* write_four_lines(const double* values, char* out) {
+  if constexpr (std::endian::native != std::endian::little) {
+    return nullptr;  // the texts below are built as little-endian words
+  }
   // As format_sample, four lanes at a time: round(|value| × 10^6) by adding
   // and taking away 2^52, taken only where the product is clear of a
   // half-way point and the digits are "W.DDDDDD".
@@ -221,25 +196,62 @@ WAVE_EFFECT_ALWAYS_INLINE char* write_four_lines(const digit_tables& tables, con
   const lanes4 scaled = magnitude * 1000000.0;
   const lanes4 rounded = (scaled + two_52) - two_52;
   const lanes4 difference = scaled - rounded;
-  const lanes4 off = SELECT_LANES(difference < 0.0, -difference, difference);
+  mask4 difference_bits;
+  std::memcpy(&difference_bits, &difference, sizeof difference_bits);
+  const mask4 off_bits = difference_bits & magnitude_bits;  // |difference|, exactly
+  lanes4 off;
+  std::memcpy(&off, &off_bits, sizeof off);
   const mask4 quick = (off < 0.5 - scaled * 0x1p-51) & (rounded < 10000000.0);
-  if ((quick[0] & quick[1] & quick[2] & quick[3]) == 0) {
+  if (!ALL_LANES(quick)) {
     return nullptr;
   }
   // micros < 10^7 splits into micros / 10^4 (0.0001 is a little above
-  // 10^-4, so the product truncates to the exact quotient) and the rest,
-  // whose texts "W.DD" and "DDDD" are looked up.
+  // 10^-4, so the product truncates to the exact quotient) and the rest:
+  // "W.DD" and "DDDD", side by side in 32-bit lanes, a value's first in the
+  // lower lane.
   const int_lanes4 micros = CONVERT_LANES(rounded, int_lanes4);
   const int_lanes4 upper = CONVERT_LANES(rounded * 0.0001, int_lanes4);
-  const int_lanes4 lower = micros - upper * 10000;
-  for (int lane = 0; lane < 4; ++lane) {
+  const uint32_lanes8 fours = INTERLEAVE_LANES(upper, micros - upper * 10000);
+  // As ascii_digits8, in lanes that wrap, so that a sum of products stands
+  // for a subtraction: a lane of v < 10^4 takes its hundreds (v / 100, by
+  // multiply and shift) to the low 16 bits and the rest to the high, as
+  // (v << 16) + hundreds × (1 - 100 × 2^16); each 16 bits of f < 100 then
+  // take its tens to the low byte and its ones to the high, as (f << 8) +
+  // tens × (1 - 10 × 2^8). In a "W.DD" lane the hundreds are W, taken ten
+  // times so that W lands in the tens' byte and the byte after it is 0,
+  // then '.'.
+  constexpr std::uint32_t w_dd = 10u - (100u << 16);
+  constexpr std::uint32_t dddd = 1u - (100u << 16);
+  // Any multiplier from 10486 to 10496 gives v / 100 for v < 1000: the
+  // "W.DD" lanes take 10490 so that the multipliers differ. GCC keeps such
+  // a vector in a register, where it would rebuild a broadcast every turn.
+  const uint32_lanes8 hundreds =
+      fours * uint32_lanes8{10490u, 10486u, 10490u, 10486u, 10490u, 10486u, 10490u, 10486u} >> 20;
+  const uint32_lanes8 twos =
+      (fours << 16) + hundreds * uint32_lanes8{w_dd, dddd, w_dd, dddd, w_dd, dddd, w_dd, dddd};
+  uint16_lanes16 pairs;
+  std::memcpy(&pairs, &twos, sizeof pairs);
+  const uint16_lanes16 tens = pairs * std::uint16_t{103} >> 10;
+  const uint16_lanes16 digits = (pairs << 8) + tens * static_cast<std::uint16_t>(1u - (10u << 8));
+  constexpr std::uint16_t zeros = 0x3030;
+  constexpr std::uint16_t digit_point = 0x2E30;  // W's digit, then '.'
+  const uint16_lanes16 text =
+      digits + uint16_lanes16{digit_point, zeros, zeros, zeros, digit_point, zeros, zeros, zeros,
+                              digit_point, zeros, zeros, zeros, digit_point, zeros, zeros, zeros};
+  mask4 words;
+  std::memcpy(&words, &text, sizeof words);
+  const auto write_lane = [&](int lane) WAVE_EFFECT_INLINE_LAMBDA {
     *out = '-';
     out += static_cast<std::uint64_t>(bits[lane]) >> 63;
-    std::memcpy(out, tables.head[upper[lane]], 4);
-    std::memcpy(out + 4, tables.four[lower[lane]], 4);
+    const std::int64_t word = words[lane];
+    std::memcpy(out, &word, 8);
     std::memcpy(out + 8, platform::text_line_end.data(), platform::text_line_end.size());
     out += 8 + platform::text_line_end.size();
-  }
+  };
+  write_lane(0);
+  write_lane(1);
+  write_lane(2);
+  write_lane(3);
   return out;
 }
 
@@ -248,7 +260,6 @@ WAVE_EFFECT_ALWAYS_INLINE char* write_four_lines(const digit_tables& tables, con
 WAVE_EFFECT_CLONES
 char* write_sample_text(char* out, const double* samples, std::int32_t count) {
   const s16_text_table& table = s16_texts();
-  const digit_tables& tables = digit_texts();
   const auto write_line = [&](double value) WAVE_EFFECT_INLINE_LAMBDA {
     if (char* end = write_s16_line(table, value, out)) {
       out = end;
@@ -260,7 +271,7 @@ char* write_sample_text(char* out, const double* samples, std::int32_t count) {
   };
   std::int32_t n = 0;
   for (; n + 4 <= count; n += 4) {
-    if (char* end = write_four_lines(tables, samples + n, out)) {
+    if (char* end = write_four_lines(samples + n, out)) {
       out = end;
     } else {
       for (int k = 0; k < 4; ++k) {

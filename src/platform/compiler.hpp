@@ -13,6 +13,12 @@
 //   lanes4, lanes2             four and two doubles side by side
 //   mask4, mask2               their comparisons: all ones where one holds
 //   float_lanes4, int_lanes4   four 32-bit floats, four 32-bit ints
+//   uint32_lanes8              eight 32-bit unsigned ints, which wrap
+//   uint16_lanes16             sixteen 16-bit unsigned ints, which wrap
+//   v << n, v >> n             integer lanes shifted by one count
+//   INTERLEAVE_LANES(a, b)     two int_lanes4 as uint32_lanes8, a lane of a
+//                              then the same lane of b
+//   ALL_LANES(mask)            whether a mask4 holds in every lane
 //   CONVERT_LANES(v, type)     lane by lane static_cast: doubles to floats
 //                              round to nearest, to ints truncate toward zero
 //                              (every lane must fit), ints and floats widen
@@ -60,7 +66,16 @@ typedef std::int64_t mask4 __attribute__((vector_size(32)));
 typedef std::int64_t mask2 __attribute__((vector_size(16)));
 typedef float float_lanes4 __attribute__((vector_size(16)));
 typedef std::int32_t int_lanes4 __attribute__((vector_size(16)));
+typedef std::uint32_t uint32_lanes8 __attribute__((vector_size(32)));
+typedef std::uint16_t uint16_lanes16 __attribute__((vector_size(32)));
 #define SELECT_LANES(mask, a, b) ((mask) ? (a) : (b))
+// The halves folded together first, then two lanes taken out rather than
+// four; an expression rather than a function, as LOAD_LANES.
+#define WAVE_EFFECT_FOLDED_HALVES(mask) ((mask)&__builtin_shufflevector((mask), (mask), 2, 3, 0, 1))
+#define ALL_LANES(mask) \
+  ((WAVE_EFFECT_FOLDED_HALVES(mask)[0] & WAVE_EFFECT_FOLDED_HALVES(mask)[1]) != 0)
+#define INTERLEAVE_LANES(a, b) \
+  reinterpret_cast<uint32_lanes8>(__builtin_shufflevector((a), (b), 0, 4, 1, 5, 2, 6, 3, 7))
 #define CONVERT_LANES(vector, type) __builtin_convertvector((vector), type)
 
 #else
@@ -78,6 +93,19 @@ using mask4 = lanes_of<std::int64_t, 4>;
 using mask2 = lanes_of<std::int64_t, 2>;
 using float_lanes4 = lanes_of<float, 4>;
 using int_lanes4 = lanes_of<std::int32_t, 4>;
+using uint32_lanes8 = lanes_of<std::uint32_t, 8>;
+using uint16_lanes16 = lanes_of<std::uint16_t, 16>;
+
+// Arithmetic on a lane narrower than int in unsigned, so that it wraps as
+// the vector lanes do rather than overflowing int.
+template <class T>
+auto widened(T value) {
+  if constexpr (sizeof(T) < sizeof(unsigned) && static_cast<T>(-1) > T{0}) {
+    return static_cast<unsigned>(value);
+  } else {
+    return value;
+  }
+}
 
 template <class T, int N, class Op>
 lanes_of<T, N> each_lane(const lanes_of<T, N>& a, const lanes_of<T, N>& b, Op op) {
@@ -107,22 +135,22 @@ lanes_of<std::int64_t, N> compare_lanes(const lanes_of<T, N>& a, const lanes_of<
   return result;
 }
 
-#define WAVE_EFFECT_LANE_OPERATOR(op)                                            \
-  template <class T, int N>                                                      \
-  lanes_of<T, N> operator op(const lanes_of<T, N>& a, const lanes_of<T, N>& b) { \
-    return each_lane(a, b, [](T x, T y) { return static_cast<T>(x op y); });     \
-  }                                                                              \
-  template <class T, int N>                                                      \
-  lanes_of<T, N> operator op(const lanes_of<T, N>& a, T b) {                     \
-    return a op broadcast<T, N>(b);                                              \
-  }                                                                              \
-  template <class T, int N>                                                      \
-  lanes_of<T, N> operator op(T a, const lanes_of<T, N>& b) {                     \
-    return broadcast<T, N>(a) op b;                                              \
-  }                                                                              \
-  template <class T, int N>                                                      \
-  lanes_of<T, N>& operator op##=(lanes_of<T, N>& a, const lanes_of<T, N>& b) {   \
-    return a = a op b;                                                           \
+#define WAVE_EFFECT_LANE_OPERATOR(op)                                                          \
+  template <class T, int N>                                                                    \
+  lanes_of<T, N> operator op(const lanes_of<T, N>& a, const lanes_of<T, N>& b) {               \
+    return each_lane(a, b, [](T x, T y) { return static_cast<T>(widened(x) op widened(y)); }); \
+  }                                                                                            \
+  template <class T, int N>                                                                    \
+  lanes_of<T, N> operator op(const lanes_of<T, N>& a, T b) {                                   \
+    return a op broadcast<T, N>(b);                                                            \
+  }                                                                                            \
+  template <class T, int N>                                                                    \
+  lanes_of<T, N> operator op(T a, const lanes_of<T, N>& b) {                                   \
+    return broadcast<T, N>(a) op b;                                                            \
+  }                                                                                            \
+  template <class T, int N>                                                                    \
+  lanes_of<T, N>& operator op##=(lanes_of<T, N>& a, const lanes_of<T, N>& b) {                 \
+    return a = a op b;                                                                         \
   }
 WAVE_EFFECT_LANE_OPERATOR(+)
 WAVE_EFFECT_LANE_OPERATOR(-)
@@ -146,6 +174,34 @@ WAVE_EFFECT_LANE_COMPARISON(>)
 WAVE_EFFECT_LANE_COMPARISON(==)
 WAVE_EFFECT_LANE_COMPARISON(!=)
 #undef WAVE_EFFECT_LANE_COMPARISON
+
+#define WAVE_EFFECT_LANE_SHIFT(op)                                  \
+  template <class T, int N>                                         \
+  lanes_of<T, N> operator op(const lanes_of<T, N>& a, int count) {  \
+    lanes_of<T, N> result;                                          \
+    for (int k = 0; k < N; ++k) {                                   \
+      result.lane[k] = static_cast<T>(widened(a.lane[k]) op count); \
+    }                                                               \
+    return result;                                                  \
+  }
+WAVE_EFFECT_LANE_SHIFT(<<)
+WAVE_EFFECT_LANE_SHIFT(>>)
+#undef WAVE_EFFECT_LANE_SHIFT
+
+inline uint32_lanes8 interleave_lanes(const int_lanes4& a, const int_lanes4& b) {
+  uint32_lanes8 result;
+  for (int k = 0; k < 4; ++k) {
+    result.lane[2 * k] = static_cast<std::uint32_t>(a.lane[k]);
+    result.lane[2 * k + 1] = static_cast<std::uint32_t>(b.lane[k]);
+  }
+  return result;
+}
+#define INTERLEAVE_LANES(a, b) interleave_lanes((a), (b))
+
+inline bool all_lanes(const mask4& mask) {
+  return (mask.lane[0] & mask.lane[1] & mask.lane[2] & mask.lane[3]) != 0;
+}
+#define ALL_LANES(mask) all_lanes(mask)
 
 template <class T, int N>
 lanes_of<T, N> operator-(const lanes_of<T, N>& a) {

@@ -60,6 +60,16 @@ TEST(SampleText, AgreesWithPrintfAtTheEdges) {
       9.9999995,  // one whole digit or two: both sides of 10
       9.999999,
       10.0,
+      9.999999499999999,
+      -9.9999995,
+      -9.999999499999999,
+      0.0099995,  // a carry across the "W.DD" and "DDDD" halves
+      0.009999,
+      0.01,
+      -0.0999995,
+      1.0000005,
+      5.0000015,
+      -3.1415925,
       -7.0000005,
       1e-7,
       -1e-7,
@@ -171,7 +181,11 @@ TEST(SampleText, LinesAgreeWithPrintfFourAtATimeAndOneByOne) {
                         -std::numeric_limits<double>::infinity(),
                         123.456,
                         0.9999995,
-                        std::numeric_limits<double>::denorm_min()};
+                        std::numeric_limits<double>::denorm_min(),
+                        -0.0000025,
+                        0.0099995,
+                        std::nextafter(0.0000005, 1.0),
+                        std::nextafter(9.9999995, 0.0)};
   for (std::size_t length : {1, 2, 3, 4, 5, 6, 7, 8, 9, 4000, 4003}) {
     for (int kind = 0; kind < 4; ++kind) {
       std::vector<double> values(length);
@@ -185,6 +199,16 @@ TEST(SampleText, LinesAgreeWithPrintfFourAtATimeAndOneByOne) {
         }
       }
       expect_printf_lines(values);
+    }
+  }
+  // Every odd value at every place of a four whose other three are plain
+  // one-digit values (negative zero, the last below 10, a long fraction):
+  // the four falls back or not as a whole.
+  for (double value : odd) {
+    for (int place = 0; place < 4; ++place) {
+      std::vector<double> four = {-0.0, 9.999999499999999, -0.123456789, 7.25};
+      four[static_cast<std::size_t>(place)] = value;
+      expect_printf_lines(four);
     }
   }
 }
