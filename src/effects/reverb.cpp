@@ -221,8 +221,7 @@ WAVE_EFFECT_ALWAYS_INLINE void echo_block_rounded(const double* WAVE_EFFECT_REST
 // the four lanes of a vector read at most two positions: lane 0's (`low`)
 // and lane 3's (`high`). Both and each lane's choice stay in registers over
 // all the taps, `vectors` vectors (the outputs from base + first on, where
-// shift[j] = r − base for output base + j) at a time. Between 2^24 and 2^25
-// the same holds for vectors that start two or three past a multiple of 4.
+// shift[j] = r − base for output base + j) at a time.
 constexpr int coarse_vectors = 4;
 
 template <int vectors>
@@ -249,29 +248,28 @@ WAVE_EFFECT_ALWAYS_INLINE void echo_part_coarse(const double* WAVE_EFFECT_RESTRI
                       });
 }
 
-// Between 2^24 and 2^25 a block whose vectors would read three positions
-// (one starting at a multiple of 4, or one past it) is summed as 36 outputs
-// from the first output before it two past a multiple of 4, whose vectors
-// read two, and the 32 it owes are copied out. The window and the exact
-// sums reach that far (3 before, 4 after), and all 36 must lie where
-// floats are 2 apart.
+// Between 2^24 and 2^25 the four outputs from one two past a multiple of 4
+// round to that output and to the one two past it three times: (r, r + 2,
+// r + 2, r + 2). A block is summed as 36 outputs from the first such output
+// at or before it, each vector's readings one load and a fixed permutation,
+// as in the steady loops, and the 32 outputs it owes are copied out. The
+// window and the exact sums reach that far (3 before, 4 after); all 36 lie
+// where floats are 2 apart.
 constexpr int realigned_size = block_size + 4;
 
 WAVE_EFFECT_ALWAYS_INLINE void echo_block_realigned(const double* WAVE_EFFECT_RESTRICT in,
                                                     double* WAVE_EFFECT_RESTRICT out,
                                                     const double* exact, std::int64_t n0,
                                                     const tap_plan& plan) {
-  const std::int64_t early = (n0 - 2) & 3;  // base = n0 − early
-  std::int64_t shift[realigned_size];
-  for (int j = 0; j < realigned_size; ++j) {
-    const std::int64_t n = n0 - early + j;
-    shift[j] = static_cast<std::int64_t>(static_cast<float>(n)) - (n0 - early);
-  }
+  const std::int64_t early = (n0 - 2) & 3;  // from n0 − early
   double sums[realigned_size];
-  for (int first = 0; first < realigned_size; first += 12) {
-    echo_part_coarse<3>(in - early, sums, exact == nullptr ? nullptr : exact - early, first, shift,
-                        plan);
-  }
+  sum_echoes<realigned_size / 4>(in - early, sums, exact == nullptr ? nullptr : exact - early, plan,
+                                 [](const double* tap, int v, lanes4& read)
+                                     WAVE_EFFECT_INLINE_LAMBDA {
+                                       lanes4 four;
+                                       LOAD_LANES(four, tap + 4 * v);
+                                       read = PERMUTE_LANES(four, 0, 2, 2, 2);
+                                     });
   std::copy(sums + early, sums + early + block_size, out);
 }
 
@@ -423,15 +421,11 @@ void add_echoes_rounded(const echo_buffers& io, const sample_window& window, std
   for_each_block(
       begin, end, plan.offset[1],
       [&](std::int64_t n0, bool top) WAVE_EFFECT_INLINE_LAMBDA {
-        // shift[j] = r − n0 for output n0 + j.
-        std::int64_t shift[block_size];
-        for (int j = 0; j < block_size; ++j) {
-          shift[j] = static_cast<std::int64_t>(static_cast<float>(n0 + j)) - n0;
-        }
         // The windows a block reads must lie inside the record; near its
         // end a tap can round past it.
-        const std::int64_t reads_to = std::max(
-            n0 + shift[block_size - 1], plan.exact_start ? n0 + block_size + sums.margin : 0);
+        const std::int64_t last = n0 + block_size - 1;
+        const std::int64_t reads_to = std::max(static_cast<std::int64_t>(static_cast<float>(last)),
+                                               plan.exact_start ? last + 1 + sums.margin : 0);
         if (reads_to - plan.offset[1] >= window.count) {
           formula(n0, block_size);
           carried = false;
@@ -439,6 +433,16 @@ void add_echoes_rounded(const echo_buffers& io, const sample_window& window, std
         }
         const double* exact = exact_sums_for(io, n0, top || !carried, plan, sums);
         carried = true;
+        if (n0 - 3 >= float_exact_limit && n0 + realigned_size <= 2 * float_exact_limit &&
+            n0 + realigned_size <= window.count) {
+          echo_block_realigned(io.input(n0), io.output(n0), exact, n0, plan);
+          return;
+        }
+        // shift[j] = r − n0 for output n0 + j.
+        std::int64_t shift[block_size];
+        for (int j = 0; j < block_size; ++j) {
+          shift[j] = static_cast<std::int64_t>(static_cast<float>(n0 + j)) - n0;
+        }
         bool coarse = true;  // each vector reads two positions at most
         for (int j = 0; j < block_size; ++j) {
           const std::int64_t* s = shift + j / 4 * 4;
@@ -449,9 +453,6 @@ void add_echoes_rounded(const echo_buffers& io, const sample_window& window, std
             echo_part_coarse<coarse_vectors>(io.input(n0), io.output(n0), exact, first, shift,
                                              plan);
           }
-        } else if (n0 - 3 >= float_exact_limit && n0 + realigned_size <= 2 * float_exact_limit &&
-                   n0 + realigned_size <= window.count) {
-          echo_block_realigned(io.input(n0), io.output(n0), exact, n0, plan);
         } else {
           echo_block_rounded(io.input(n0), io.output(n0), exact, shift, plan);
         }

@@ -24,6 +24,7 @@
 //                              (every lane must fit), ints and floats widen
 //   LOAD_LANES, STORE_LANES    lanes from and to any double's address
 //   SELECT_LANES(m, a, b)      lane by lane, a where m holds and b elsewhere
+//   PERMUTE_LANES(v, i, j, k, l)  lanes4 of v's lanes i, j, k and l (constants)
 
 #include <cstdint>
 #include <cstring>
@@ -69,6 +70,7 @@ typedef std::int32_t int_lanes4 __attribute__((vector_size(16)));
 typedef std::uint32_t uint32_lanes8 __attribute__((vector_size(32)));
 typedef std::uint16_t uint16_lanes16 __attribute__((vector_size(32)));
 #define SELECT_LANES(mask, a, b) ((mask) ? (a) : (b))
+#define PERMUTE_LANES(vector, i, j, k, l) __builtin_shufflevector((vector), (vector), i, j, k, l)
 // The halves folded together first, then two lanes taken out rather than
 // four; an expression rather than a function, as LOAD_LANES.
 #define WAVE_EFFECT_FOLDED_HALVES(mask) ((mask)&__builtin_shufflevector((mask), (mask), 2, 3, 0, 1))
@@ -226,6 +228,16 @@ T select_lanes(bool condition, T a, T b) {
   return condition ? a : b;
 }
 #define SELECT_LANES(mask, a, b) select_lanes((mask), (a), (b))
+
+inline lanes4 permute_lanes(const lanes4& vector, int i, int j, int k, int l) {
+  lanes4 result;
+  result.lane[0] = vector.lane[i];
+  result.lane[1] = vector.lane[j];
+  result.lane[2] = vector.lane[k];
+  result.lane[3] = vector.lane[l];
+  return result;
+}
+#define PERMUTE_LANES(vector, i, j, k, l) permute_lanes((vector), i, j, k, l)
 
 template <class To, class T, int N>
 To convert_lanes(const lanes_of<T, N>& from) {
