@@ -30,10 +30,11 @@ struct run_files {
 };
 
 // Outputs per stretch for an effect of this reach over `count` samples:
-// few enough that a stretch's samples stay in the processor's caches from
-// reading through writing, and that a short recording's buffers cost few
-// page faults; but four times a long history (the reverb's five seconds),
-// so that carrying it over from one stretch to the next costs little.
+// growing with the square root of the recording's length, between 8 and
+// 64 dump blocks, so that a short recording's buffers cost few page faults
+// and a long one few hand-overs between stretches; but four times a long
+// history (the reverb's five seconds), so that carrying it over from one
+// stretch to the next costs little.
 std::int64_t stretch_samples(const input_reach& reach, std::int32_t count);
 
 // Reads `input` `stretch` samples at a time, applies `effect` on the
