@@ -220,32 +220,31 @@ WAVE_EFFECT_ALWAYS_INLINE void echo_block_rounded(const double* WAVE_EFFECT_REST
 // From 2^25 on every r is shared by at least three neighbouring outputs, so
 // the four lanes of a vector read at most two positions: lane 0's (`low`)
 // and lane 3's (`high`). Both and each lane's choice stay in registers over
-// all the taps, `vectors` vectors (the outputs from base + first on, where
-// shift[j] = r − base for output base + j) at a time.
+// all the taps, four vectors (the 16 outputs from n0 + first on) at a time.
 constexpr int coarse_vectors = 4;
 
-template <int vectors>
 WAVE_EFFECT_ALWAYS_INLINE void echo_part_coarse(const double* WAVE_EFFECT_RESTRICT in,
                                                 double* WAVE_EFFECT_RESTRICT out,
                                                 const double* exact, int first,
                                                 const std::int64_t* shift, const tap_plan& plan) {
-  std::int64_t low[vectors];  // relative to output base + first
-  std::int64_t high[vectors];
-  mask4 takes_high[vectors];
-  for (int v = 0; v < vectors; ++v) {
+  std::int64_t low[coarse_vectors];  // relative to output n0 + first
+  std::int64_t high[coarse_vectors];
+  mask4 takes_high[coarse_vectors];
+  for (int v = 0; v < coarse_vectors; ++v) {
     const std::int64_t* s = shift + first + 4 * v;
     low[v] = s[0] - first;
     high[v] = s[3] - first;
     takes_high[v] = mask4{s[0], s[1], s[2], s[3]} == s[3];
   }
-  sum_echoes<vectors>(in + first, out + first, exact == nullptr ? nullptr : exact + first, plan,
-                      [&](const double* tap, int v, lanes4& read) WAVE_EFFECT_INLINE_LAMBDA {
-                        const double a = tap[low[v]];
-                        const double c = tap[high[v]];
-                        const lanes4 read_low = {a, a, a, a};
-                        const lanes4 read_high = {c, c, c, c};
-                        read = SELECT_LANES(takes_high[v], read_high, read_low);
-                      });
+  sum_echoes<coarse_vectors>(in + first, out + first, exact == nullptr ? nullptr : exact + first,
+                             plan,
+                             [&](const double* tap, int v, lanes4& read) WAVE_EFFECT_INLINE_LAMBDA {
+                               const double a = tap[low[v]];
+                               const double c = tap[high[v]];
+                               const lanes4 read_low = {a, a, a, a};
+                               const lanes4 read_high = {c, c, c, c};
+                               read = SELECT_LANES(takes_high[v], read_high, read_low);
+                             });
 }
 
 // Between 2^24 and 2^25 the four outputs from one two past a multiple of 4
@@ -450,8 +449,7 @@ void add_echoes_rounded(const echo_buffers& io, const sample_window& window, std
         }
         if (coarse) {
           for (int first = 0; first < block_size; first += 4 * coarse_vectors) {
-            echo_part_coarse<coarse_vectors>(io.input(n0), io.output(n0), exact, first, shift,
-                                             plan);
+            echo_part_coarse(io.input(n0), io.output(n0), exact, first, shift, plan);
           }
         } else {
           echo_block_rounded(io.input(n0), io.output(n0), exact, shift, plan);
