@@ -59,48 +59,31 @@ inline double interpolated(const vibrato_setting& v, std::int32_t n, float tau) 
 // tau = sin(phase) × depth + d, rounded to a 32-bit float, with the library's
 // sin as the formula has it, for four samples whose quick sines are in
 // `quick`. The quick sine keeps to the bound stated in quick_sine.hpp, and
-// the library's sin is within an ulp of the true sine: the two products and
-// sums differ by less than depth × 2^-40 + |q| × 2^-50 (the margin leaves
-// room to spare). Where every value that close rounds to one
-// float, that float is tau whichever sine was used; otherwise (a few samples
-// in a thousand, and every phase past the quick sine's range) sin decides.
-//
-// "Every value that close rounds alike": q keeps clear of the half-way
-// points to the floats on either side (the one toward zero is nearer for a
-// power of two). Near zero or not finite there is no promise. The float's
-// exponent field is read off its widened double, rebiased.
+// the library's sin is within an ulp of the true sine, so the formula's q
+// lies within depth × 2^-44.9 + |q| × 2^-52 of the quick one. Rounding to a
+// float never reverses an order: where both ends of a margin wider than
+// that (and than the rounding of the ends themselves) round to one float,
+// so does the formula's q, and that float is tau. Otherwise sin decides: for
+// about one sample in 20,000 (the margin is some 2^-32 wide, floats near d
+// 2^-17 apart at 44.1 kHz) and every phase past the quick sine's range.
 WAVE_EFFECT_ALWAYS_INLINE void swung_delays4(const vibrato_setting& v, const double* phase_at,
                                              const double* quick_at, float_lanes4& tau) {
-  constexpr std::int64_t exponent_field = 0x7FF0000000000000;
-  constexpr std::int64_t mantissa_field = 0x000FFFFFFFFFFFFF;
-  constexpr std::int64_t float_exponent_2 = std::int64_t{1023 - 125}
-                                            << 52;  // a float's 2, as a double's
   lanes4 phase;
   lanes4 quick;
   LOAD_LANES(phase, phase_at);
   LOAD_LANES(quick, quick_at);
   const lanes4 q = quick * static_cast<double>(v.depth) + static_cast<double>(v.d);
-  tau = CONVERT_LANES(q, float_lanes4);
-  const lanes4 rounded = CONVERT_LANES(tau, lanes4);
-  mask4 bits;
-  std::memcpy(&bits, &rounded, sizeof bits);
-  const mask4 exponent = bits & exponent_field;
-  lanes4 power;  // 2^(e − 127) for the float's exponent field e
-  std::memcpy(&power, &exponent, sizeof power);
-  const lanes4 spacing = power * 0x1p-23;
-  const lanes4 half_toward_zero =
-      SELECT_LANES((bits & mantissa_field) == std::int64_t{0}, spacing * 0.25, spacing * 0.5);
-  const lanes4 away = SELECT_LANES(rounded < 0.0, -(q - rounded), q - rounded);
   mask4 q_bits;
   std::memcpy(&q_bits, &q, sizeof q_bits);
   q_bits = q_bits & std::int64_t{0x7FFFFFFFFFFFFFFF};  // fabs
   lanes4 magnitude;
   std::memcpy(&magnitude, &q_bits, sizeof magnitude);
   const lanes4 margin = static_cast<double>(v.depth) * 0x1p-40 + magnitude * 0x1p-50;
-  const mask4 sure = (phase < quick_sine_limit) & (exponent > float_exponent_2 - 1) &
-                     (exponent != exponent_field) & (away + margin < spacing * 0.5) &
-                     (away - margin > -half_toward_zero);
-  if ((sure[0] & sure[1] & sure[2] & sure[3]) == 0) {
+  tau = CONVERT_LANES(q - margin, float_lanes4);
+  const float_lanes4 upper = CONVERT_LANES(q + margin, float_lanes4);
+  const mask4 sure =
+      (phase < quick_sine_limit) & (CONVERT_LANES(tau, lanes4) == CONVERT_LANES(upper, lanes4));
+  if (!ALL_LANES(sure)) {
     for (int lane = 0; lane < 4; ++lane) {
       if (sure[lane] == 0) {
         tau[lane] = static_cast<float>(std::sin(phase[lane]) * v.depth + v.d);
@@ -109,22 +92,24 @@ WAVE_EFFECT_ALWAYS_INLINE void swung_delays4(const vibrato_setting& v, const dou
   }
 }
 
-// Outputs n to n + 3 from their delays, as interpolated has them: t and the
-// fraction in floats, the bounds and the sum in double. A lane with nothing
-// to read gives 0, after reading the pair at `spare` instead (count ≥ 2:
-// min(n, count − 2), which any window for output n holds with its next).
-WAVE_EFFECT_ALWAYS_INLINE void interpolated4(const vibrato_setting& v, std::int64_t n,
-                                             const float_lanes4& tau, double* out) {
-  const auto first = static_cast<double>(n);
-  const lanes4 index = {first, first + 1, first + 2, first + 3};
+// What interpolated4 needs besides the delays: the last read position with
+// a sample after it, and the pair to read where there is nothing to read.
+struct interpolation_bounds {
+  double last_pair;  // count − 1
+  lanes4 spares;
+};
+
+// Outputs index[0..3] from their delays, as interpolated has them: t and
+// the fraction in floats, the bounds and the sum in double. A lane with
+// nothing to read gives 0, after reading the pair at the spare instead.
+WAVE_EFFECT_ALWAYS_INLINE void interpolated4(const vibrato_setting& v, const lanes4& index,
+                                             const float_lanes4& tau,
+                                             const interpolation_bounds& bounds, double* out) {
   const float_lanes4 t = CONVERT_LANES(index, float_lanes4) - tau;
   const lanes4 wide_t = CONVERT_LANES(t, lanes4);
-  const double last_pair = static_cast<double>(v.count) - 1.0;
-  const double spare = std::min(first, last_pair - 1.0);
-  mask4 inside = (wide_t > -1.0) & (wide_t < last_pair);
-  const lanes4 spares = {spare, spare, spare, spare};
-  const int_lanes4 m = CONVERT_LANES(SELECT_LANES(inside, wide_t, spares), int_lanes4);
-  inside = inside & (CONVERT_LANES(m, lanes4) < last_pair);  // m + 1 < count
+  mask4 inside = (wide_t > -1.0) & (wide_t < bounds.last_pair);
+  const int_lanes4 m = CONVERT_LANES(SELECT_LANES(inside, wide_t, bounds.spares), int_lanes4);
+  inside = inside & (CONVERT_LANES(m, lanes4) < bounds.last_pair);  // m + 1 < count
   const float_lanes4 frac = t - CONVERT_LANES(m, float_lanes4);
   const lanes4 wide_frac = CONVERT_LANES(frac, lanes4);
   const double* pair[4] = {v.in.at(m[0]), v.in.at(m[1]), v.in.at(m[2]), v.in.at(m[3])};
@@ -154,8 +139,25 @@ WAVE_EFFECT_ALWAYS_INLINE void block_delays(const vibrato_setting& v, std::int64
     const lanes4 phases = (n * modulations) / rates;
     STORE_LANES(phase + j, phases);
   }
-  for (int j = 0; j < length; j += 4) {
-    quick_sine4(phase + j, quick + j);
+  // A quarter period is rate / 20 samples, so most blocks lie in one
+  // quadrant of the sine and need one of its polynomials.
+  const int lanes = (length + 3) / 4 * 4;
+  const std::int64_t quadrant = quick_sine_quadrant(phase[0]);
+  if (quadrant == quick_sine_quadrant(phase[lanes - 1])) {
+    const bool negative = (quadrant & 2) != 0;
+    if ((quadrant & 1) != 0) {
+      for (int j = 0; j < lanes; j += 4) {
+        quick_sine4_in_quadrant<true>(phase + j, quick + j, negative);
+      }
+    } else {
+      for (int j = 0; j < lanes; j += 4) {
+        quick_sine4_in_quadrant<false>(phase + j, quick + j, negative);
+      }
+    }
+  } else {
+    for (int j = 0; j < lanes; j += 4) {
+      quick_sine4(phase + j, quick + j);
+    }
   }
   for (int j = 0; j < length; j += 4) {
     float_lanes4 lanes;
@@ -182,14 +184,22 @@ void delays_range(const vibrato_setting& v, float* tau, std::int64_t begin, std:
 WAVE_EFFECT_CLONES
 void vibrato_range(const vibrato_setting& v, double* out, std::int64_t begin, std::int64_t end) {
   alignas(16) float tau[block];
+  const std::int32_t count = v.count;
+  const double last_pair = static_cast<double>(count) - 1.0;
   for (std::int64_t start = begin; start < end; start += block) {
     const auto length = static_cast<int>(std::min<std::int64_t>(block, end - start));
     delays_range(v, tau, start, start + length);
+    // The spare is min(start, count − 2) (count ≥ 2): the window for the
+    // outputs from start on holds it and the sample after it.
+    const auto first = static_cast<double>(start);
+    const double spare = std::min(first, last_pair - 1.0);
+    const interpolation_bounds bounds = {last_pair, {spare, spare, spare, spare}};
+    lanes4 index = {first, first + 1, first + 2, first + 3};
     int j = 0;
-    for (; j + 4 <= length && v.count >= 2; j += 4) {
+    for (; j + 4 <= length && count >= 2; j += 4, index = index + 4.0) {
       float_lanes4 lanes;
       std::memcpy(&lanes, tau + j, sizeof lanes);
-      interpolated4(v, start + j, lanes, out + (start + j - begin));
+      interpolated4(v, index, lanes, bounds, out + (start + j - begin));
     }
     for (; j < length; ++j) {
       const auto n = static_cast<std::int32_t>(start + j);
