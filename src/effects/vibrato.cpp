@@ -64,8 +64,9 @@ inline double interpolated(const vibrato_setting& v, std::int32_t n, float tau) 
 // float never reverses an order: where both ends of a margin wider than
 // that (and than the rounding of the ends themselves) round to one float,
 // so does the formula's q, and that float is tau. Otherwise sin decides: for
-// about one sample in 20,000 (the margin is some 2^-32 wide, floats near d
-// 2^-17 apart at 44.1 kHz) and every phase past the quick sine's range.
+// a few samples in a thousand (mostly where q nears 0, and floats lie
+// closer together than the margin is wide) and every phase past the quick
+// sine's range.
 WAVE_EFFECT_ALWAYS_INLINE void swung_delays4(const vibrato_setting& v, const double* phase_at,
                                              const double* quick_at, float_lanes4& tau) {
   lanes4 phase;
