@@ -26,6 +26,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "platform/compiler.hpp"
 
@@ -157,6 +158,7 @@ WAVE_EFFECT_ALWAYS_INLINE void sum_echoes(const double* WAVE_EFFECT_RESTRICT in,
   // through memory in pieces narrower than a vector, and every first add
   // would wait for them.
   lanes4 sum[vectors];
+  WAVE_EFFECT_UNROLL
   for (int v = 0; v < vectors; ++v) {
     lanes4 direct;
     LOAD_LANES(direct, in + 4 * v);
@@ -172,7 +174,8 @@ WAVE_EFFECT_ALWAYS_INLINE void sum_echoes(const double* WAVE_EFFECT_RESTRICT in,
   for (int i = first_tap; i <= last_tap; ++i) {
     const double* tap = in - plan.offset[i];
     const double gain = plan.gain[i];
-    for (int v = 0; v < vectors; ++v) {
+    WAVE_EFFECT_UNROLL
+  for (int v = 0; v < vectors; ++v) {
       lanes4 read;
       read_tap(tap, v, read);
       sum[v] += gain * read;
@@ -181,6 +184,7 @@ WAVE_EFFECT_ALWAYS_INLINE void sum_echoes(const double* WAVE_EFFECT_RESTRICT in,
       break;
     }
   }
+  WAVE_EFFECT_UNROLL
   for (int v = 0; v < vectors; ++v) {
     STORE_LANES(out + 4 * v, sum[v]);
   }
@@ -270,6 +274,59 @@ WAVE_EFFECT_ALWAYS_INLINE void echo_block_realigned(const double* WAVE_EFFECT_RE
                                        read = PERMUTE_LANES(four, 0, 2, 2, 2);
                                      });
   std::copy(sums + early, sums + early + block_size, out);
+}
+
+// From 2^25 to 2^28 floats are q = 4, 8 or 16 apart, and the outputs from
+// one at q/2 + 1 past a multiple of 2q (a period's start) round in a
+// pattern that repeats every 2q outputs: the first q − 1 to that output
+// plus q/2 − 1 (R), the next q + 1 to R + q (the tie between the two goes
+// to R + q, a multiple of 2q), and so on from R + 2q. Four outputs from one
+// at q/2 + 1 past a multiple of 4 therefore read one position, but for the
+// one vector in each period whose last output starts R + q's run:
+// (R, R, R, R + q). A block is summed as 36 outputs from the first such
+// output at or before it (`early` before n0), each vector's readings one
+// broadcast or two, as its place in the period (its rotation, from the
+// block's first vector on) says; the 32 outputs it owes are copied out.
+// The exact sums reach that far (periodic_margin).
+constexpr int periodic_size = block_size + 4;
+
+constexpr int periodic_margin(int q) {
+  // Outputs from n0 − 3 to n0 + 35 read up to q/2 either side.
+  return (q / 2 + 4 + 3) / 4 * 4;
+}
+
+template <int q, int rotation>
+WAVE_EFFECT_ALWAYS_INLINE void echo_block_periodic(const double* WAVE_EFFECT_RESTRICT in,
+                                                   double* WAVE_EFFECT_RESTRICT out,
+                                                   const double* exact, std::int64_t early,
+                                                   const tap_plan& plan) {
+  double sums[periodic_size];
+  sum_echoes<periodic_size / 4>(
+      in - early, sums, exact == nullptr ? nullptr : exact - early, plan,
+      [](const double* tap, int v, lanes4& read) WAVE_EFFECT_INLINE_LAMBDA {
+        const int t = 4 * (rotation + v);  // the vector's first output, from the period's start
+        const int within = t % (2 * q);
+        const int low = q / 2 - 1 + (t - within) + (within >= q ? q : 0) - 4 * rotation;
+        const double x = tap[low];
+        if (within == q - 4) {
+          const double y = tap[low + q];
+          read = lanes4{x, x, x, y};
+        } else {
+          read = lanes4{x, x, x, x};
+        }
+      });
+  std::copy(sums + early, sums + early + block_size, out);
+}
+
+// echo_block_periodic<q, rotation> for the rotation given at run time.
+template <int q, int... rotations>
+WAVE_EFFECT_ALWAYS_INLINE void echo_block_rotated(const double* in, double* out,
+                                                  const double* exact, std::int64_t early,
+                                                  int rotation, const tap_plan& plan,
+                                                  std::integer_sequence<int, rotations...>) {
+  (void)((rotation == rotations &&
+          (echo_block_periodic<q, rotations>(in, out, exact, early, plan), true)) ||
+         ...);
 }
 
 // Calls full(n0, top) for every whole block of [begin, end) and
@@ -402,6 +459,39 @@ int half_float_step(std::int64_t n) {
   return power < 24 ? 0 : 1 << (power - 24);
 }
 
+// Sums the block at n0 (past 2^25) by its octave's pattern where the 36
+// outputs lie inside that octave and the record; otherwise returns false.
+template <int q>
+WAVE_EFFECT_ALWAYS_INLINE bool periodic_block_in(const echo_buffers& io, std::int64_t n0,
+                                                 const double* exact, std::int64_t count,
+                                                 const tap_plan& plan) {
+  const std::int64_t octave = float_exact_limit * q / 2;  // where floats become q apart
+  const std::int64_t early = (n0 - (q / 2 + 1)) & 3;
+  const std::int64_t first = n0 - early;
+  if (first < octave || first + periodic_size > 2 * octave || first + periodic_size > count) {
+    return false;
+  }
+  const auto rotation = static_cast<int>(((first - (q / 2 + 1)) / 4) % (q / 2));
+  echo_block_rotated<q>(io.input(n0), io.output(n0), exact, early, rotation, plan,
+                        std::make_integer_sequence<int, q / 2>());
+  return true;
+}
+
+WAVE_EFFECT_ALWAYS_INLINE bool periodic_block(const echo_buffers& io, std::int64_t n0,
+                                              const double* exact, std::int64_t count,
+                                              const tap_plan& plan) {
+  switch (half_float_step(n0)) {
+    case 2:
+      return periodic_block_in<4>(io, n0, exact, count, plan);
+    case 4:
+      return periodic_block_in<8>(io, n0, exact, count, plan);
+    case 8:
+      return periodic_block_in<16>(io, n0, exact, count, plan);
+    default:
+      return false;
+  }
+}
+
 // Samples [begin, end) past 2^24: n rounds to r = float(n), which may lie
 // on either side of n, and tap i reads in[r − offset[i]]. A block whose
 // first tap, or whose exact sums, could read past the end of the record
@@ -415,7 +505,8 @@ void add_echoes_rounded(const echo_buffers& io, const sample_window& window, std
     }
   };
   exact_sums sums;
-  sums.margin = std::max(4, half_float_step(end - 1));
+  const int step = 2 * half_float_step(end - 1);  // the widest float step here
+  sums.margin = std::max({4, step / 2, step >= 4 ? periodic_margin(std::min(step, 16)) : 0});
   bool carried = false;  // whether sums holds E for the block a spacing back
   for_each_block(
       begin, end, plan.offset[1],
@@ -435,6 +526,9 @@ void add_echoes_rounded(const echo_buffers& io, const sample_window& window, std
         if (n0 - 3 >= float_exact_limit && n0 + realigned_size <= 2 * float_exact_limit &&
             n0 + realigned_size <= window.count) {
           echo_block_realigned(io.input(n0), io.output(n0), exact, n0, plan);
+          return;
+        }
+        if (periodic_block(io, n0, exact, window.count, plan)) {
           return;
         }
         // shift[j] = r − n0 for output n0 + j.

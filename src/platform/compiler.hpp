@@ -10,6 +10,8 @@
 //   WAVE_EFFECT_INLINE_LAMBDA  the same for a lambda (after its parameters)
 //   WAVE_EFFECT_RESTRICT       a pointer that no other pointer in scope aliases
 //   WAVE_EFFECT_CLONES         a function worth a second, AVX2 build
+//   WAVE_EFFECT_UNROLL         before a loop over a block's few vectors:
+//                              unrolled whole, so that they stay in registers
 //   lanes4, lanes2             four and two doubles side by side
 //   mask4, mask2               their comparisons: all ones where one holds
 //   float_lanes4, int_lanes4   four 32-bit floats, four 32-bit ints
@@ -37,10 +39,12 @@
 #define WAVE_EFFECT_ALWAYS_INLINE __attribute__((always_inline)) inline
 #define WAVE_EFFECT_INLINE_LAMBDA __attribute__((always_inline))
 #define WAVE_EFFECT_RESTRICT __restrict
+#define WAVE_EFFECT_UNROLL _Pragma("GCC unroll 16")
 #else
 #define WAVE_EFFECT_ALWAYS_INLINE inline
 #define WAVE_EFFECT_INLINE_LAMBDA
 #define WAVE_EFFECT_RESTRICT
+#define WAVE_EFFECT_UNROLL
 #endif
 
 // GCC picks one clone when the program starts, from what the processor has.
