@@ -13,6 +13,7 @@
 #include <random>
 #include <string>
 
+#include "core/disk_flusher.hpp"
 #include "core/io_error.hpp"
 #include "records.hpp"
 #include "wav_file.hpp"
@@ -132,6 +133,31 @@ TEST(DumpCsv, TheFirstFailureInFileOrderIsReportedWhicheverCameFirst) {
   } catch (const io_error& error) {
     EXPECT_EQ(std::string(error.what()).rfind("before.csv: cannot write: ", 0), 0u) << error.what();
   }
+}
+
+// The sound's flushes on the way: one that fails is reported at the end
+// (the system need not tell the last flush again), and stops the writing
+// at the next stretch.
+TEST(DiskFlusher, AFlushThatFailedOnTheWayIsReported) {
+  scratch_directory dir;
+#if defined(_WIN32)
+  dir.write("sound.wav", {});
+  const std::string unflushable = dir.file("sound.wav");  // open for reading only
+#else
+  const std::string unflushable = "/dev/null";  // a device takes no flush
+#endif
+  output_file sound{platform::open_for_reading(unflushable.c_str()), "sound.wav"};
+  disk_flusher flusher(sound, 100);
+  EXPECT_NO_THROW(flusher.written(99));  // not yet a flush
+  EXPECT_NO_THROW(flusher.finish());
+  flusher.written(1);
+  try {
+    flusher.finish();
+    ADD_FAILURE() << "the failed flush was not reported";
+  } catch (const io_error& error) {
+    EXPECT_EQ(std::string(error.what()).rfind("sound.wav: cannot write: ", 0), 0u) << error.what();
+  }
+  EXPECT_THROW(flusher.written(1), io_error);
 }
 
 }  // namespace
