@@ -65,13 +65,11 @@ inline double interpolated(const vibrato_setting& v, std::int32_t n, float tau) 
 // that (and than the rounding of the ends themselves) round to one float,
 // so does the formula's q, and that float is tau. Otherwise sin decides: for
 // a few samples in a thousand (mostly where q nears 0, and floats lie
-// closer together than the margin is wide) and every phase past the quick
-// sine's range.
+// closer together than the margin is wide). The phases are all inside the
+// quick sine's range.
 WAVE_EFFECT_ALWAYS_INLINE void swung_delays4(const vibrato_setting& v, const double* phase_at,
                                              const double* quick_at, float_lanes4& tau) {
-  lanes4 phase;
   lanes4 quick;
-  LOAD_LANES(phase, phase_at);
   LOAD_LANES(quick, quick_at);
   const lanes4 q = quick * static_cast<double>(v.depth) + static_cast<double>(v.d);
   mask4 q_bits;
@@ -82,12 +80,11 @@ WAVE_EFFECT_ALWAYS_INLINE void swung_delays4(const vibrato_setting& v, const dou
   const lanes4 margin = static_cast<double>(v.depth) * 0x1p-40 + magnitude * 0x1p-50;
   tau = CONVERT_LANES(q - margin, float_lanes4);
   const float_lanes4 upper = CONVERT_LANES(q + margin, float_lanes4);
-  const mask4 sure =
-      (phase < quick_sine_limit) & (CONVERT_LANES(tau, lanes4) == CONVERT_LANES(upper, lanes4));
-  if (!ALL_LANES(sure)) {
+  // The same bits (a zero of either sign on the two sides counts as unsure).
+  if (std::memcmp(&tau, &upper, sizeof tau) != 0) {
     for (int lane = 0; lane < 4; ++lane) {
-      if (sure[lane] == 0) {
-        tau[lane] = static_cast<float>(std::sin(phase[lane]) * v.depth + v.d);
+      if (std::bit_cast<std::uint32_t>(tau[lane]) != std::bit_cast<std::uint32_t>(upper[lane])) {
+        tau[lane] = static_cast<float>(std::sin(phase_at[lane]) * v.depth + v.d);
       }
     }
   }
@@ -98,12 +95,14 @@ WAVE_EFFECT_ALWAYS_INLINE void swung_delays4(const vibrato_setting& v, const dou
 struct interpolation_bounds {
   double last_pair;  // count − 1
   lanes4 spares;
+  const double* window;  // the window's samples, the first of them
+  int_lanes4 window_first;  // its index, in every lane
 };
 
 // Outputs index[0..3] from their delays, as interpolated has them: t and
 // the fraction in floats, the bounds and the sum in double. A lane with
 // nothing to read gives 0, after reading the pair at the spare instead.
-WAVE_EFFECT_ALWAYS_INLINE void interpolated4(const vibrato_setting& v, const lanes4& index,
+WAVE_EFFECT_ALWAYS_INLINE void interpolated4(const lanes4& index,
                                              const float_lanes4& tau,
                                              const interpolation_bounds& bounds, double* out) {
   const float_lanes4 t = CONVERT_LANES(index, float_lanes4) - tau;
@@ -113,7 +112,12 @@ WAVE_EFFECT_ALWAYS_INLINE void interpolated4(const vibrato_setting& v, const lan
   inside = inside & (CONVERT_LANES(m, lanes4) < bounds.last_pair);  // m + 1 < count
   const float_lanes4 frac = t - CONVERT_LANES(m, float_lanes4);
   const lanes4 wide_frac = CONVERT_LANES(frac, lanes4);
-  const double* pair[4] = {v.in.at(m[0]), v.in.at(m[1]), v.in.at(m[2]), v.in.at(m[3])};
+  // Every lane reads inside the window: from its first sample on.
+  const int_lanes4 place = m - bounds.window_first;
+  const double* pair[4] = {bounds.window + static_cast<std::uint32_t>(place[0]),
+                           bounds.window + static_cast<std::uint32_t>(place[1]),
+                           bounds.window + static_cast<std::uint32_t>(place[2]),
+                           bounds.window + static_cast<std::uint32_t>(place[3])};
   const lanes4 low = {pair[0][0], pair[1][0], pair[2][0], pair[3][0]};
   const lanes4 high = {pair[0][1], pair[1][1], pair[2][1], pair[3][1]};
   const lanes4 sum = (1.0 - wide_frac) * low + wide_frac * high;
@@ -128,42 +132,52 @@ constexpr int block = 256;
 // sines and the delays, four lanes at a time.
 WAVE_EFFECT_ALWAYS_INLINE void block_delays(const vibrato_setting& v, std::int64_t start,
                                             int length, float* tau) {
-  alignas(32) double phase[block];
-  alignas(32) double quick[block];
   // n × 10π / rate, both in double precision as the formula has it (the
-  // division is the costly step).
-  const lanes4 modulations = {modulation, modulation, modulation, modulation};
-  const lanes4 rates = {v.rate, v.rate, v.rate, v.rate};
-  const auto first = static_cast<double>(start);
-  lanes4 n = {first, first + 1, first + 2, first + 3};
-  for (int j = 0; j < length; j += 4, n = n + 4.0) {
-    const lanes4 phases = (n * modulations) / rates;
-    STORE_LANES(phase + j, phases);
+  // division is the costly step), the same in a lane as alone.
+  const auto phase_of = [&v](std::int64_t n) WAVE_EFFECT_INLINE_LAMBDA {
+    return (static_cast<double>(n) * modulation) / v.rate;
+  };
+  const int lanes = (length + 3) / 4 * 4;
+  const double last_phase = phase_of(start + lanes - 1);
+  if (!(last_phase < quick_sine_limit)) {
+    // Past the quick sine's range (the phases only grow): sin throughout.
+    for (int j = 0; j < lanes; ++j) {
+      tau[j] = static_cast<float>(std::sin(phase_of(start + j)) * v.depth + v.d);
+    }
+    return;
   }
+  const auto each_four = [&](auto quick_sine) WAVE_EFFECT_INLINE_LAMBDA {
+    const lanes4 modulations = {modulation, modulation, modulation, modulation};
+    const lanes4 rates = {v.rate, v.rate, v.rate, v.rate};
+    const auto first = static_cast<double>(start);
+    lanes4 n = {first, first + 1, first + 2, first + 3};
+    for (int j = 0; j < lanes; j += 4, n = n + 4.0) {
+      double phase[4];
+      double quick[4];
+      const lanes4 phases = (n * modulations) / rates;
+      STORE_LANES(phase, phases);
+      quick_sine(phase, quick);
+      float_lanes4 delays;
+      swung_delays4(v, phase, quick, delays);
+      std::memcpy(tau + j, &delays, sizeof delays);
+    }
+  };
   // A quarter period is rate / 20 samples, so most blocks lie in one
   // quadrant of the sine and need one of its polynomials.
-  const int lanes = (length + 3) / 4 * 4;
-  const std::int64_t quadrant = quick_sine_quadrant(phase[0]);
-  if (quadrant == quick_sine_quadrant(phase[lanes - 1])) {
+  const std::int64_t quadrant = quick_sine_quadrant(phase_of(start));
+  if (quadrant == quick_sine_quadrant(last_phase)) {
     const bool negative = (quadrant & 2) != 0;
     if ((quadrant & 1) != 0) {
-      for (int j = 0; j < lanes; j += 4) {
-        quick_sine4_in_quadrant<true>(phase + j, quick + j, negative);
-      }
+      each_four([negative](const double* x, double* sine) WAVE_EFFECT_INLINE_LAMBDA {
+        quick_sine4_in_quadrant<true>(x, sine, negative);
+      });
     } else {
-      for (int j = 0; j < lanes; j += 4) {
-        quick_sine4_in_quadrant<false>(phase + j, quick + j, negative);
-      }
+      each_four([negative](const double* x, double* sine) WAVE_EFFECT_INLINE_LAMBDA {
+        quick_sine4_in_quadrant<false>(x, sine, negative);
+      });
     }
   } else {
-    for (int j = 0; j < lanes; j += 4) {
-      quick_sine4(phase + j, quick + j);
-    }
-  }
-  for (int j = 0; j < length; j += 4) {
-    float_lanes4 lanes;
-    swung_delays4(v, phase + j, quick + j, lanes);
-    std::memcpy(tau + j, &lanes, sizeof lanes);
+    each_four([](const double* x, double* sine) WAVE_EFFECT_INLINE_LAMBDA { quick_sine4(x, sine); });
   }
 }
 
@@ -194,13 +208,17 @@ void vibrato_range(const vibrato_setting& v, double* out, std::int64_t begin, st
     // outputs from start on holds it and the sample after it.
     const auto first = static_cast<double>(start);
     const double spare = std::min(first, last_pair - 1.0);
-    const interpolation_bounds bounds = {last_pair, {spare, spare, spare, spare}};
+    const auto first_in = static_cast<std::int32_t>(v.in.first);
+    const interpolation_bounds bounds = {last_pair,
+                                         {spare, spare, spare, spare},
+                                         v.in.samples,
+                                         {first_in, first_in, first_in, first_in}};
     lanes4 index = {first, first + 1, first + 2, first + 3};
     int j = 0;
     for (; j + 4 <= length && count >= 2; j += 4, index = index + 4.0) {
       float_lanes4 lanes;
       std::memcpy(&lanes, tau + j, sizeof lanes);
-      interpolated4(v, index, lanes, bounds, out + (start + j - begin));
+      interpolated4(index, lanes, bounds, out + (start + j - begin));
     }
     for (; j < length; ++j) {
       const auto n = static_cast<std::int32_t>(start + j);

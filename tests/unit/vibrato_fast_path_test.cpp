@@ -126,10 +126,11 @@ TEST(VibratoFastPath, MatchesTheFormulaAtEveryRate) {
 
 TEST(VibratoFastPath, DelaysAreTheFormulasFloats) {
   // From the start and in every octave, at rates whose phases stay inside
-  // the quick sine's range and at rates whose phases run far past it; and
-  // at 44.1 kHz where the quick sine's q, near 0, rounds to another float
-  // than sin's (samples 601477697 and 605922974).
-  for (std::int32_t rate : {44100, 8010, 384000, 2147483647, 7, 1}) {
+  // the quick sine's range and at rates whose phases run far past it (at 2
+  // Hz they leave it at sample 33378, near 2^15); and at 44.1 kHz where the
+  // quick sine's q, near 0, rounds to another float than sin's (samples
+  // 601477697 and 605922974).
+  for (std::int32_t rate : {44100, 8010, 384000, 2147483647, 7, 2, 1}) {
     const float d = static_cast<float>(rate * 0.002);
     std::vector<std::int64_t> begins = {0};
     if (rate == 44100) {
