@@ -129,55 +129,54 @@ constexpr int block = 256;
 
 // The delays of samples [start, start + length), length ≤ block, into
 // tau[0, length) and up to the next multiple of four: the phases, the quick
-// sines and the delays, four lanes at a time.
+// sines and the delays, four lanes at a time. Each in a pass of its own:
+// in one pass the steps of four lanes form a chain too long for the
+// processor to overlap.
 WAVE_EFFECT_ALWAYS_INLINE void block_delays(const vibrato_setting& v, std::int64_t start,
                                             int length, float* tau) {
+  alignas(32) double phase[block];
+  alignas(32) double quick[block];
   // n × 10π / rate, both in double precision as the formula has it (the
-  // division is the costly step), the same in a lane as alone.
-  const auto phase_of = [&v](std::int64_t n) WAVE_EFFECT_INLINE_LAMBDA {
-    return (static_cast<double>(n) * modulation) / v.rate;
-  };
+  // division is the costly step).
+  const lanes4 modulations = {modulation, modulation, modulation, modulation};
+  const lanes4 rates = {v.rate, v.rate, v.rate, v.rate};
+  const auto first = static_cast<double>(start);
+  lanes4 n = {first, first + 1, first + 2, first + 3};
   const int lanes = (length + 3) / 4 * 4;
-  const double last_phase = phase_of(start + lanes - 1);
-  if (!(last_phase < quick_sine_limit)) {
+  for (int j = 0; j < lanes; j += 4, n = n + 4.0) {
+    const lanes4 phases = (n * modulations) / rates;
+    STORE_LANES(phase + j, phases);
+  }
+  if (!(phase[lanes - 1] < quick_sine_limit)) {
     // Past the quick sine's range (the phases only grow): sin throughout.
     for (int j = 0; j < lanes; ++j) {
-      tau[j] = static_cast<float>(std::sin(phase_of(start + j)) * v.depth + v.d);
+      tau[j] = static_cast<float>(std::sin(phase[j]) * v.depth + v.d);
     }
     return;
   }
-  const auto each_four = [&](auto quick_sine) WAVE_EFFECT_INLINE_LAMBDA {
-    const lanes4 modulations = {modulation, modulation, modulation, modulation};
-    const lanes4 rates = {v.rate, v.rate, v.rate, v.rate};
-    const auto first = static_cast<double>(start);
-    lanes4 n = {first, first + 1, first + 2, first + 3};
-    for (int j = 0; j < lanes; j += 4, n = n + 4.0) {
-      double phase[4];
-      double quick[4];
-      const lanes4 phases = (n * modulations) / rates;
-      STORE_LANES(phase, phases);
-      quick_sine(phase, quick);
-      float_lanes4 delays;
-      swung_delays4(v, phase, quick, delays);
-      std::memcpy(tau + j, &delays, sizeof delays);
-    }
-  };
   // A quarter period is rate / 20 samples, so most blocks lie in one
   // quadrant of the sine and need one of its polynomials.
-  const std::int64_t quadrant = quick_sine_quadrant(phase_of(start));
-  if (quadrant == quick_sine_quadrant(last_phase)) {
+  const std::int64_t quadrant = quick_sine_quadrant(phase[0]);
+  if (quadrant == quick_sine_quadrant(phase[lanes - 1])) {
     const bool negative = (quadrant & 2) != 0;
     if ((quadrant & 1) != 0) {
-      each_four([negative](const double* x, double* sine) WAVE_EFFECT_INLINE_LAMBDA {
-        quick_sine4_in_quadrant<true>(x, sine, negative);
-      });
+      for (int j = 0; j < lanes; j += 4) {
+        quick_sine4_in_quadrant<true>(phase + j, quick + j, negative);
+      }
     } else {
-      each_four([negative](const double* x, double* sine) WAVE_EFFECT_INLINE_LAMBDA {
-        quick_sine4_in_quadrant<false>(x, sine, negative);
-      });
+      for (int j = 0; j < lanes; j += 4) {
+        quick_sine4_in_quadrant<false>(phase + j, quick + j, negative);
+      }
     }
   } else {
-    each_four([](const double* x, double* sine) WAVE_EFFECT_INLINE_LAMBDA { quick_sine4(x, sine); });
+    for (int j = 0; j < lanes; j += 4) {
+      quick_sine4(phase + j, quick + j);
+    }
+  }
+  for (int j = 0; j < lanes; j += 4) {
+    float_lanes4 delays;
+    swung_delays4(v, phase + j, quick + j, delays);
+    std::memcpy(tau + j, &delays, sizeof delays);
   }
 }
 
