@@ -175,7 +175,7 @@ WAVE_EFFECT_ALWAYS_INLINE void sum_echoes(const double* WAVE_EFFECT_RESTRICT in,
     const double* tap = in - plan.offset[i];
     const double gain = plan.gain[i];
     WAVE_EFFECT_UNROLL
-  for (int v = 0; v < vectors; ++v) {
+    for (int v = 0; v < vectors; ++v) {
       lanes4 read;
       read_tap(tap, v, read);
       sum[v] += gain * read;

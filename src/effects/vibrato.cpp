@@ -95,15 +95,14 @@ WAVE_EFFECT_ALWAYS_INLINE void swung_delays4(const vibrato_setting& v, const dou
 struct interpolation_bounds {
   double last_pair;  // count − 1
   lanes4 spares;
-  const double* window;  // the window's samples, the first of them
+  const double* window;     // the window's samples, the first of them
   int_lanes4 window_first;  // its index, in every lane
 };
 
 // Outputs index[0..3] from their delays, as interpolated has them: t and
 // the fraction in floats, the bounds and the sum in double. A lane with
 // nothing to read gives 0, after reading the pair at the spare instead.
-WAVE_EFFECT_ALWAYS_INLINE void interpolated4(const lanes4& index,
-                                             const float_lanes4& tau,
+WAVE_EFFECT_ALWAYS_INLINE void interpolated4(const lanes4& index, const float_lanes4& tau,
                                              const interpolation_bounds& bounds, double* out) {
   const float_lanes4 t = CONVERT_LANES(index, float_lanes4) - tau;
   const lanes4 wide_t = CONVERT_LANES(t, lanes4);
