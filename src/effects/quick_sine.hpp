@@ -90,8 +90,10 @@ inline std::int64_t quick_sine_quadrant(double x) {
   return static_cast<std::int64_t>((x * two_over_pi + shifter) - shifter);
 }
 
-// quick_sine4 for lanes that all reduce by `quadrant`, known beforehand:
-// the same values, from one of the two polynomials instead of both.
+// quick_sine4 for lanes that all reduce by one multiple of π/2, known
+// beforehand (from quick_sine_quadrant): `odd` when it is odd, `negative`
+// when it is 2 or 3 modulo 4. The same values, from one of the two
+// polynomials instead of both.
 template <bool odd>
 WAVE_EFFECT_ALWAYS_INLINE void quick_sine4_in_quadrant(const double* x, double* sine,
                                                        bool negative) {

@@ -23,7 +23,8 @@ struct stretch_at {
 inline constexpr std::int64_t stretch_length = 4000;
 
 // Around every power of two from 2^12 to 2^30 (from 2^24 on the index is
-// not exact as a float), and at the end of the longest records.
+// not exact as a float), and at the end of the longest records and of
+// records past 2^25.
 inline std::vector<stretch_at> octave_stretches() {
   std::vector<stretch_at> stretches;
   for (int power = 12; power <= 30; ++power) {
@@ -37,6 +38,12 @@ inline std::vector<stretch_at> octave_stretches() {
   }
   stretches.push_back({longest_record, longest_record - stretch_length});
   stretches.push_back({largest_count, largest_count - stretch_length});
+  // Records that end where floats are 4, 8 and 16 apart, whose last blocks
+  // must read nothing past the end.
+  for (int power = 25; power <= 27; ++power) {
+    const auto count = static_cast<std::int32_t>((std::int64_t{1} << power) + 3001 + power);
+    stretches.push_back({count, count - stretch_length});
+  }
   return stretches;
 }
 
