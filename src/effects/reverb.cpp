@@ -225,6 +225,8 @@ WAVE_EFFECT_ALWAYS_INLINE void echo_block_rounded(const double* WAVE_EFFECT_REST
 // the four lanes of a vector read at most two positions: lane 0's (`low`)
 // and lane 3's (`high`). Both and each lane's choice stay in registers over
 // all the taps, four vectors (the 16 outputs from n0 + first on) at a time.
+// The periodic blocks below are cheaper; this serves from 2^28 on, and
+// where their 36 outputs would cross an octave or the record's end.
 constexpr int coarse_vectors = 4;
 
 WAVE_EFFECT_ALWAYS_INLINE void echo_part_coarse(const double* WAVE_EFFECT_RESTRICT in,
