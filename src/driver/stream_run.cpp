@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "core/disk_flusher.hpp"
+#include "core/large_buffer.hpp"
 #include "driver/dump_csv.hpp"
 #include "wav/wave_sink.hpp"
 
@@ -29,8 +30,8 @@ namespace {
 class input_window {
  public:
   input_window(const input_reach& reach, std::int64_t stretch, std::int32_t count)
-      : samples_(new double[static_cast<std::size_t>(std::max<std::int64_t>(
-            1, std::min<std::int64_t>(count, reach.before + stretch + reach.after)))]) {}
+      : samples_(make_large_buffer(static_cast<std::size_t>(
+            std::min<std::int64_t>(count, reach.before + stretch + reach.after)))) {}
 
   // Reads what outputs [begin, end) read into the window, keeping what it
   // holds of it already, and returns the window.
@@ -56,7 +57,7 @@ class input_window {
   }
 
  private:
-  std::unique_ptr<double[]> samples_;
+  large_buffer samples_;
   std::int64_t first_ = 0;
   std::int64_t end_ = 0;
 };
@@ -90,7 +91,7 @@ void stream_effect(const wave_source& input, const chosen_effect& effect, const 
   const input_reach reach = effect.reach(input.sample_rate);
   stretch = std::clamp<std::int64_t>(stretch, 1, std::max(count, 1));
   input_window window(reach, stretch, count);
-  const std::unique_ptr<double[]> output(new double[static_cast<std::size_t>(stretch)]());
+  const large_buffer output = make_large_buffer(static_cast<std::size_t>(stretch));
   stretch_writer writer(pool, files.before, files.after, &files.sound);
   write_wave_header(files.sound, input.sample_rate, input.bits_per_sample, count);
   disk_flusher flusher(files.sound, sound_flush_interval);

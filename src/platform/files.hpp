@@ -1,7 +1,7 @@
 #pragma once
 
-// The operating system's side of the program: the few file and process
-// operations it needs, with a POSIX implementation (files_posix.cpp) and a
+// The operating system's side of the program: the few file, process and
+// memory operations it needs, with a POSIX implementation (files_posix.cpp) and a
 // Win32 one (files_win32.cpp), chosen at build time. Nothing else in the
 // program includes a system header.
 //
@@ -107,6 +107,17 @@ void forget_on_interrupt();
 // Removes `path` with nothing but what a signal handler may call, and
 // reports nothing.
 void remove_now(const char* path);
+
+// The large page of x86-64, and of aarch64 with 4 KiB pages.
+inline constexpr std::size_t large_page_bytes = std::size_t{2} << 20;
+
+// Asks the system to map [memory, memory + bytes), which the caller is about
+// to write all of, now and in one request: in large pages where the range is
+// aligned to them and the system offers them, in small ones otherwise. Left
+// to the first writes, every small page costs a trap of its own, and under
+// some virtual machines a costly one. A hint: the contents stay as they
+// are, and where there is no such request it does nothing.
+void prepare_memory(void* memory, std::size_t bytes);
 
 // What the process sets up before anything else. A standard stream that
 // was left closed (stdout, when a launcher closes it) is opened on the null

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -212,6 +214,31 @@ void prepare_process() {
     }
   }
   std::signal(SIGXFSZ, SIG_IGN);
+}
+
+void prepare_memory(void* memory, std::size_t bytes) {
+#if defined(__linux__)
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto address = reinterpret_cast<std::uintptr_t>(memory);
+  const std::uintptr_t start = address / page * page;
+  const std::uintptr_t end = (address + bytes + page - 1) / page * page;
+  if (bytes == 0 || page == 0) {
+    return;
+  }
+#if defined(MADV_HUGEPAGE)
+  if (start % large_page_bytes == 0 && end % large_page_bytes == 0) {
+    madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+  }
+#endif
+#if defined(MADV_POPULATE_WRITE)
+  // Pages partly outside the range are mapped too, which changes nothing of
+  // what they hold.
+  madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
+#endif
+#else
+  static_cast<void>(memory);
+  static_cast<void>(bytes);
+#endif
 }
 
 int usable_processors() {

@@ -118,6 +118,10 @@ bool flush_to_disk(file f) { return FlushFileBuffers(handle(f)) != 0 || failed()
 
 void start_writing_out(file, std::uint64_t, std::uint64_t) {}
 
+// Windows has no request to map committed memory ahead of its first writes,
+// and its large pages need a privilege a console program does not hold.
+void prepare_memory(void*, std::size_t) {}
+
 bool describe(file f, file_facts* facts) {
   BY_HANDLE_FILE_INFORMATION information{};
   const DWORD type = GetFileType(handle(f));

@@ -1,0 +1,20 @@
+#pragma once
+
+// The run's sample buffers that span many pages (the input window and the
+// output stretch: megabytes on a long recording), mapped before they are
+// used rather than a page at a time as they are first written.
+
+#include <cstddef>
+#include <memory>
+
+struct large_buffer_delete {
+  std::size_t alignment;
+  void operator()(double* samples) const;
+};
+using large_buffer = std::unique_ptr<double[], large_buffer_delete>;
+
+// An array of `count` doubles, zero-filled. From a large page on it is
+// aligned to large pages and filled out to whole ones, so that the system
+// can map it a large page at a time. Throws std::bad_alloc when the memory
+// is not there.
+large_buffer make_large_buffer(std::size_t count);
