@@ -1,5 +1,7 @@
 #include "driver/sample_text.hpp"
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -255,10 +257,31 @@ WAVE_EFFECT_ALWAYS_INLINE char* write_four_lines(const double* values, char* out
   return out;
 }
 
-}  // namespace
+// The lines of +0.0, which prints as "0.000000", ready-made.
+constexpr std::size_t zero_line_size = 8 + platform::text_line_end.size();
+constexpr int zero_lines_held = 64;
+constexpr auto zero_lines = [] {
+  std::array<char, zero_lines_held * zero_line_size> lines{};
+  for (std::size_t k = 0; k < lines.size(); ++k) {
+    const std::size_t column = k % zero_line_size;
+    lines[k] = column < 8 ? "0.000000"[column] : platform::text_line_end[column - 8];
+  }
+  return lines;
+}();
 
-WAVE_EFFECT_CLONES
-char* write_sample_text(char* out, const double* samples, std::int32_t count) {
+bool is_positive_zero(double value) { return std::bit_cast<std::uint64_t>(value) == 0; }
+
+char* write_zero_lines(char* out, std::int32_t count) {
+  for (std::int32_t n = 0; n < count; n += zero_lines_held) {
+    const int lines = std::min(zero_lines_held, count - n);
+    std::memcpy(out, zero_lines.data(), static_cast<std::size_t>(lines) * zero_line_size);
+    out += static_cast<std::size_t>(lines) * zero_line_size;
+  }
+  return out;
+}
+
+// The lines of values[0, count), most four side by side.
+WAVE_EFFECT_ALWAYS_INLINE char* write_lines(char* out, const double* samples, std::int32_t count) {
   const s16_text_table& table = s16_texts();
   const auto write_line = [&](double value) WAVE_EFFECT_INLINE_LAMBDA {
     if (char* end = write_s16_line(table, value, out)) {
@@ -283,4 +306,24 @@ char* write_sample_text(char* out, const double* samples, std::int32_t count) {
     write_line(samples[n]);
   }
   return out;
+}
+
+}  // namespace
+
+WAVE_EFFECT_CLONES
+char* write_sample_text(char* out, const double* samples, std::int32_t count) {
+  // Silence is common: a fifth of the demo's samples, and every output of
+  // no effect. Where it opens or closes the values, found a value at a time
+  // from either end, its lines are copied; sound stops each search at once.
+  std::int32_t first = 0;
+  while (first < count && is_positive_zero(samples[first])) {
+    ++first;
+  }
+  std::int32_t end = count;
+  while (end > first && is_positive_zero(samples[end - 1])) {
+    --end;
+  }
+  out = write_zero_lines(out, first);
+  out = write_lines(out, samples + first, end - first);
+  return write_zero_lines(out, count - end);
 }

@@ -187,7 +187,7 @@ TEST(SampleText, LinesAgreeWithPrintfFourAtATimeAndOneByOne) {
                         std::nextafter(0.0000005, 1.0),
                         std::nextafter(9.9999995, 0.0)};
   for (std::size_t length : {1, 2, 3, 4, 5, 6, 7, 8, 9, 4000, 4003}) {
-    for (int kind = 0; kind < 4; ++kind) {
+    for (int kind = 0; kind < 5; ++kind) {
       std::vector<double> values(length);
       for (std::size_t k = 0; k < length; ++k) {
         values[k] = kind == 1 ? s16(random) / 32768.0 : one_digit(random);
@@ -196,6 +196,17 @@ TEST(SampleText, LinesAgreeWithPrintfFourAtATimeAndOneByOne) {
         }
         if (kind == 3) {
           values[k] = std::ldexp(values[k], static_cast<int>(random() % 40) - 30);
+        }
+      }
+      if (kind == 4) {
+        // Silence (+0.0) of any length at either end, all of it at times,
+        // and a negative zero, which prints with its sign, beside it.
+        const std::size_t leading = random() % (length + 1);
+        const std::size_t trailing = random() % (length - leading + 1);
+        std::fill(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(leading), 0.0);
+        std::fill(values.end() - static_cast<std::ptrdiff_t>(trailing), values.end(), 0.0);
+        if (random() % 2 == 0) {
+          values[random() % length] = -0.0;
         }
       }
       expect_printf_lines(values);
