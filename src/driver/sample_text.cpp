@@ -160,18 +160,34 @@ std::size_t format_sample(double value, char* out) {
   return static_cast<std::size_t>(p - out);
 }
 
-const s16_text_table& s16_texts() {
-  static const s16_text_table table = [] {
-    s16_text_table built{};
-    for (int s = 0; s <= 32768; ++s) {
-      char text[max_sample_text];
-      format_sample(s * 0.000030517578125, text);  // "W.DDDDDD": one whole digit
-      std::memcpy(built.text[s], text, 8);
+namespace {
+
+// Made by the compiler, so that a run neither builds the table nor maps
+// fresh memory for it. s / 32768 × 10^6 = s × 15625 / 512 exactly, and its
+// rounding half to even gives the six decimals "%f" prints.
+constexpr s16_text_table s16_table = [] {
+  s16_text_table built{};
+  for (std::int64_t s = 0; s <= 32768; ++s) {
+    const std::int64_t scaled = s * 15625;
+    std::int64_t micros = scaled / 512;
+    const std::int64_t rest = scaled % 512;
+    if (rest > 256 || (rest == 256 && micros % 2 != 0)) {
+      ++micros;
     }
-    return built;
-  }();
-  return table;
-}
+    char* text = built.text[s];
+    text[0] = static_cast<char>('0' + micros / 1000000);
+    text[1] = '.';
+    for (int digit = 7, remaining = static_cast<int>(micros % 1000000); digit >= 2; --digit) {
+      text[digit] = static_cast<char>('0' + remaining % 10);
+      remaining /= 10;
+    }
+  }
+  return built;
+}();
+
+}  // namespace
+
+const s16_text_table& s16_texts() { return s16_table; }
 
 namespace {
 
