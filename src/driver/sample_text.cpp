@@ -174,13 +174,18 @@ constexpr s16_text_table s16_table = [] {
     if (rest > 256 || (rest == 256 && micros % 2 != 0)) {
       ++micros;
     }
+    // Written out rather than in a loop: compilers count the steps of a
+    // constant's making, and the loop took most of Clang's allowance.
+    const std::int64_t fraction = micros % 1000000;
     char* text = built.text[s];
     text[0] = static_cast<char>('0' + micros / 1000000);
     text[1] = '.';
-    for (int digit = 7, remaining = static_cast<int>(micros % 1000000); digit >= 2; --digit) {
-      text[digit] = static_cast<char>('0' + remaining % 10);
-      remaining /= 10;
-    }
+    text[2] = static_cast<char>('0' + fraction / 100000);
+    text[3] = static_cast<char>('0' + fraction / 10000 % 10);
+    text[4] = static_cast<char>('0' + fraction / 1000 % 10);
+    text[5] = static_cast<char>('0' + fraction / 100 % 10);
+    text[6] = static_cast<char>('0' + fraction / 10 % 10);
+    text[7] = static_cast<char>('0' + fraction % 10);
   }
   return built;
 }();
