@@ -18,7 +18,5 @@ large_buffer make_large_buffer(std::size_t count) {
   }
   void* memory = ::operator new (bytes, std::align_val_t{alignment});
   platform::prepare_memory(memory, bytes);
-  auto* samples = static_cast<double*>(memory);
-  std::fill(samples, samples + bytes / sizeof(double), 0.0);
-  return large_buffer(samples, large_buffer_delete{alignment});
+  return large_buffer(static_cast<double*>(memory), large_buffer_delete{alignment});
 }

@@ -13,8 +13,8 @@ struct large_buffer_delete {
 };
 using large_buffer = std::unique_ptr<double[], large_buffer_delete>;
 
-// An array of `count` doubles, zero-filled. From a large page on it is
-// aligned to large pages and filled out to whole ones, so that the system
-// can map it a large page at a time. Throws std::bad_alloc when the memory
-// is not there.
+// An array of `count` doubles, their values unset. From a quarter of a
+// large page on it is aligned to large pages and filled out to whole ones,
+// so that the system can map it a large page at a time. Throws
+// std::bad_alloc when the memory is not there.
 large_buffer make_large_buffer(std::size_t count);

@@ -62,21 +62,17 @@ class input_window {
   std::int64_t end_ = 0;
 };
 
-// How much of the sound is written between flushes to the disk while the
-// run goes on: a quarter of it, from 1 MiB (12 seconds of 44.1 kHz sound)
-// to 8 MiB (95 seconds). The last flush waits for little more than this,
-// and the disk is not asked to empty its cache more often.
+}  // namespace
+
 std::uint64_t sound_flush_interval(std::int32_t count) {
-  const std::uint64_t sound_bytes = 2 * static_cast<std::uint64_t>(count);
+  const std::uint64_t sound_bytes = 2 * static_cast<std::uint64_t>(std::max(count, 0));
   return std::clamp<std::uint64_t>(sound_bytes / 4, std::uint64_t{1} << 20, std::uint64_t{8} << 20);
 }
 
-}  // namespace
-
 std::int64_t stretch_samples(const input_reach& reach, std::int32_t count) {
   // Each stretch costs a hand-over between the workers and a request to
-  // start writing the sound out; a longer one costs page faults for its
-  // buffers and falls out of the caches. The square root of the
+  // start writing the sound out; a longer one takes more memory and falls
+  // out of the caches. The square root of the
   // recording's length balances the two: at 44.1 kHz 8 blocks up to four
   // minutes, 14 at ten, 34 at an hour.
   const auto recording_blocks = static_cast<double>(count) / dump_block_samples;
@@ -95,6 +91,7 @@ void stream_effect(const wave_source& input, const chosen_effect& effect, const 
   stretch = std::clamp<std::int64_t>(stretch, 1, std::max(count, 1));
   input_window window(reach, stretch, count);
   const large_buffer output = make_large_buffer(static_cast<std::size_t>(stretch));
+  std::fill(output.get(), output.get() + stretch, 0.0);  // what no effect leaves
   stretch_writer writer(pool, files.before, files.after, &files.sound);
   write_wave_header(files.sound, input.sample_rate, input.bits_per_sample, count);
   disk_flusher flusher(files.sound, sound_flush_interval(count));

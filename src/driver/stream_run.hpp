@@ -31,11 +31,17 @@ struct run_files {
 
 // Outputs per stretch for an effect of this reach over `count` samples:
 // growing with the square root of the recording's length, between 8 and
-// 64 dump blocks, so that a short recording's buffers cost few page faults
-// and a long one few hand-overs between stretches; but four times a long
+// 64 dump blocks, so that a short recording's buffers stay small and a
+// long one has few hand-overs between stretches; but four times a long
 // history (the reverb's five seconds), so that carrying it over from one
 // stretch to the next costs little.
 std::int64_t stretch_samples(const input_reach& reach, std::int32_t count);
+
+// How much of a sound of `count` samples is written between flushes to the
+// disk while the run goes on: a quarter of it, from 1 MiB (12 seconds of
+// 44.1 kHz sound) to 8 MiB (95 seconds). The last flush waits for little
+// more than this, and the disk is not asked to empty its cache more often.
+std::uint64_t sound_flush_interval(std::int32_t count);
 
 // Reads `input` `stretch` samples at a time, applies `effect` on the
 // workers of `pool`, and writes the input samples to the input dump, the

@@ -218,13 +218,14 @@ void prepare_process() {
 
 void prepare_memory(void* memory, std::size_t bytes) {
 #if defined(__linux__)
-  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const long page_size = sysconf(_SC_PAGESIZE);
+  if (bytes == 0 || page_size <= 0) {
+    return;
+  }
+  const auto page = static_cast<std::uintptr_t>(page_size);
   const auto address = reinterpret_cast<std::uintptr_t>(memory);
   const std::uintptr_t start = address / page * page;
   const std::uintptr_t end = (address + bytes + page - 1) / page * page;
-  if (bytes == 0 || page == 0) {
-    return;
-  }
 #if defined(MADV_HUGEPAGE)
   if (start % large_page_bytes == 0 && end % large_page_bytes == 0) {
     madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);

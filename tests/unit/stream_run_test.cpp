@@ -8,11 +8,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "core/large_buffer.hpp"
 #include "driver/dump_csv.hpp"
 #include "effects/references.hpp"
+#include "platform/files.hpp"
 #include "records.hpp"
 #include "wav/wave_data.hpp"
 #include "wav_file.hpp"
@@ -95,6 +99,52 @@ TEST(StreamRun, WritesWhatTheFormulasGiveForEveryStretchLength) {
         }
       }
     }
+  }
+}
+
+// The run's buffers: whole at every size, around a quarter of a large page,
+// from where they are aligned to large pages; asking the system to map
+// memory ahead keeps what it holds.
+TEST(StreamRun, BuffersAreWholeAtEverySize) {
+  constexpr std::size_t quarter = platform::large_page_bytes / 4 / sizeof(double);
+  for (const std::size_t count :
+       {std::size_t{0}, std::size_t{1}, quarter - 1, quarter, 4 * quarter + 1}) {
+    SCOPED_TRACE(count);
+    const large_buffer buffer = make_large_buffer(count);
+    const std::size_t held = std::max<std::size_t>(count, 1);
+    for (std::size_t k = 0; k < held; ++k) {
+      buffer[k] = static_cast<double>(k);
+    }
+    EXPECT_EQ(buffer[held - 1], static_cast<double>(held - 1));
+    if (count >= quarter) {
+      EXPECT_EQ(reinterpret_cast<std::uintptr_t>(buffer.get()) % platform::large_page_bytes, 0u);
+    }
+  }
+  std::vector<std::uint8_t> held(3 * platform::large_page_bytes);
+  for (std::size_t k = 0; k < held.size(); ++k) {
+    held[k] = static_cast<std::uint8_t>(k * 7 + 1);
+  }
+  platform::prepare_memory(held.data() + 5, held.size() - 10);
+  for (std::size_t k = 0; k < held.size(); ++k) {
+    ASSERT_EQ(held[k], static_cast<std::uint8_t>(k * 7 + 1)) << k;
+  }
+}
+
+// A quarter of the sound between flushes on the way, from 1 MiB to 8 MiB.
+TEST(StreamRun, FlushesASoundEveryQuarterWithinBounds) {
+  const struct {
+    std::int32_t count;
+    std::uint64_t interval;
+  } cases[] = {
+      {0, 1u << 20},
+      {(1 << 21) - 1, 1u << 20},        // 4 MiB less 2 bytes: the least
+      {(1 << 21) + 2, (1u << 20) + 1},  // a quarter, above it
+      {1 << 24, 8u << 20},              // 32 MiB: the most
+      {(1 << 24) + 2, 8u << 20},
+      {INT32_MAX, 8u << 20},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(sound_flush_interval(c.count), c.interval) << c.count;
   }
 }
 
