@@ -212,6 +212,15 @@ TEST(SampleText, LinesAgreeWithPrintfFourAtATimeAndOneByOne) {
       expect_printf_lines(values);
     }
   }
+  // Silence around the number of its lines copied at once (64).
+  for (const std::size_t run : {63, 64, 65, 128, 129}) {
+    std::vector<double> values(2 * run + 5, 0.0);
+    for (std::size_t k = run; k < run + 5; ++k) {
+      values[k] = one_digit(random);
+    }
+    expect_printf_lines(values);
+    expect_printf_lines(std::vector<double>(run, 0.0));
+  }
   // Every odd value at every place of a four whose other three are plain
   // one-digit values (negative zero, the last below 10, a long fraction):
   // the four falls back or not as a whole.
