@@ -80,8 +80,16 @@ WAVE_EFFECT_ALWAYS_INLINE void swung_delays4(const vibrato_setting& v, const dou
   const lanes4 margin = static_cast<double>(v.depth) * 0x1p-40 + magnitude * 0x1p-50;
   tau = CONVERT_LANES(q - margin, float_lanes4);
   const float_lanes4 upper = CONVERT_LANES(q + margin, float_lanes4);
-  // The same bits (a zero of either sign on the two sides counts as unsure).
-  if (std::memcmp(&tau, &upper, sizeof tau) != 0) {
+  // The same bits (a zero of either sign on the two sides counts as unsure),
+  // tested in two words: a comparison of memory would store both first.
+  int_lanes4 lower_bits;
+  int_lanes4 upper_bits;
+  std::memcpy(&lower_bits, &tau, sizeof lower_bits);
+  std::memcpy(&upper_bits, &upper, sizeof upper_bits);
+  const int_lanes4 differing = lower_bits ^ upper_bits;
+  std::uint64_t words[2];
+  std::memcpy(words, &differing, sizeof words);
+  if ((words[0] | words[1]) != 0) {
     for (int lane = 0; lane < 4; ++lane) {
       if (std::bit_cast<std::uint32_t>(tau[lane]) != std::bit_cast<std::uint32_t>(upper[lane])) {
         tau[lane] = static_cast<float>(std::sin(phase_at[lane]) * v.depth + v.d);
