@@ -113,12 +113,12 @@ struct interpolation_bounds {
 WAVE_EFFECT_ALWAYS_INLINE void interpolated4(const lanes4& index, const float_lanes4& tau,
                                              const interpolation_bounds& bounds, double* out) {
   const float_lanes4 t = CONVERT_LANES(index, float_lanes4) - tau;
-  const lanes4 wide_t = CONVERT_LANES(t, lanes4);
+  const lanes4 wide_t = WIDEN_LANES(t);
   mask4 inside = (wide_t > -1.0) & (wide_t < bounds.last_pair);
   const int_lanes4 m = CONVERT_LANES(SELECT_LANES(inside, wide_t, bounds.spares), int_lanes4);
-  inside = inside & (CONVERT_LANES(m, lanes4) < bounds.last_pair);  // m + 1 < count
+  inside = inside & (WIDEN_LANES(m) < bounds.last_pair);  // m + 1 < count
   const float_lanes4 frac = t - CONVERT_LANES(m, float_lanes4);
-  const lanes4 wide_frac = CONVERT_LANES(frac, lanes4);
+  const lanes4 wide_frac = WIDEN_LANES(frac);
   // Every lane reads inside the window: from its first sample on.
   const int_lanes4 place = m - bounds.window_first;
   const double* pair[4] = {bounds.window + static_cast<std::uint32_t>(place[0]),

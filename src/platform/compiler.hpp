@@ -24,6 +24,10 @@
 //   CONVERT_LANES(v, type)     lane by lane static_cast: doubles to floats
 //                              round to nearest, to ints truncate toward zero
 //                              (every lane must fit), ints and floats widen
+//   WIDEN_LANES(v)             float_lanes4 or int_lanes4 as lanes4, exactly:
+//                              CONVERT_LANES(v, lanes4) in one instruction
+//                              where GCC would split it in halves (v is named
+//                              four times)
 //   LOAD_LANES, STORE_LANES    lanes from and to any double's address
 //   SELECT_LANES(m, a, b)      lane by lane, a where m holds and b elsewhere
 //   PERMUTE_LANES(v, i, j, k, l)  lanes4 of v's lanes i, j, k and l (constants)
@@ -83,6 +87,9 @@ typedef std::uint16_t uint16_lanes16 __attribute__((vector_size(32)));
 #define INTERLEAVE_LANES(a, b) \
   reinterpret_cast<uint32_lanes8>(__builtin_shufflevector((a), (b), 0, 4, 1, 5, 2, 6, 3, 7))
 #define CONVERT_LANES(vector, type) __builtin_convertvector((vector), type)
+#define WIDEN_LANES(v)                                                                           \
+  (lanes4{static_cast<double>((v)[0]), static_cast<double>((v)[1]), static_cast<double>((v)[2]), \
+          static_cast<double>((v)[3])})
 
 #else
 
@@ -253,5 +260,6 @@ To convert_lanes(const lanes_of<T, N>& from) {
   return result;
 }
 #define CONVERT_LANES(vector, type) convert_lanes<type>(vector)
+#define WIDEN_LANES(v) convert_lanes<lanes4>(v)
 
 #endif
