@@ -15,8 +15,11 @@
 #include "core/worker_pool.hpp"
 
 // A dump's text is formatted and written in blocks of at most this many
-// samples, each into a buffer from dump_block_buffer().
-inline constexpr std::int32_t dump_block_samples = 16384;
+// samples, each into a buffer from dump_block_buffer(). A block's text is
+// about 600 KB: the system holds what one write brings in pieces of memory
+// as large as the write allows, and large pieces cost it less to fill, and
+// the next run less to free, than the small ones of shorter writes.
+inline constexpr std::int32_t dump_block_samples = 65536;
 std::unique_ptr<char[]> dump_block_buffer();
 
 // The blocks of the files, placed in order by whichever threads write them.

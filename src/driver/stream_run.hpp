@@ -30,8 +30,8 @@ struct run_files {
 };
 
 // Outputs per stretch for an effect of this reach over `count` samples:
-// growing with the square root of the recording's length, between 8 and
-// 64 dump blocks, so that a short recording's buffers stay small and a
+// growing with the square root of the recording's length, between 2 and
+// 16 dump blocks, so that a short recording's buffers stay small and a
 // long one has few hand-overs between stretches; but four times a long
 // history (the reverb's five seconds), so that carrying it over from one
 // stretch to the next costs little.

@@ -45,7 +45,7 @@ TEST(DumpCsv, FilesHoldPrintfTextOfEverySampleInOrder) {
   // Several blocks and a part-block, so that both threads write and the
   // offsets chain; output values that are held values, echo-like sums,
   // signed zeros, huge values and NaN.
-  const std::int32_t count = 5 * 16384 + 123;
+  const std::int32_t count = 5 * dump_block_samples + 123;
   const wave_data in = random_record(44100, count, 12);
   wave_data out = same_shape(in);
   std::mt19937 random(13);
