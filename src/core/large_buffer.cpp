@@ -14,7 +14,6 @@ large_buffer make_large_buffer(std::size_t count) {
   std::size_t alignment = alignof(double);
   if (bytes >= platform::large_page_bytes / 4) {
     alignment = platform::large_page_bytes;
-    bytes = (bytes + alignment - 1) / alignment * alignment;
   }
   void* memory = ::operator new (bytes, std::align_val_t{alignment});
   platform::prepare_memory(memory, bytes);

@@ -14,7 +14,8 @@ struct large_buffer_delete {
 using large_buffer = std::unique_ptr<double[], large_buffer_delete>;
 
 // An array of `count` doubles, their values unset. From a quarter of a
-// large page on it is aligned to large pages and filled out to whole ones,
-// so that the system can map it a large page at a time. Throws
+// large page on it starts on a large page, so that the system can map its
+// whole large pages one at a time; a window a little longer than a large
+// page (a stretch and an effect's reach) is not filled out to two. Throws
 // std::bad_alloc when the memory is not there.
 large_buffer make_large_buffer(std::size_t count);

@@ -13,7 +13,6 @@
 #include "driver/stream_run.hpp"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 
 #include "core/disk_flusher.hpp"
@@ -70,13 +69,10 @@ std::uint64_t sound_flush_interval(std::int32_t count) {
 
 std::int64_t stretch_samples(const input_reach& reach, std::int32_t count) {
   // Each stretch costs a hand-over between the workers and a request to
-  // start writing the sound out; a longer one takes more memory and falls
-  // out of the caches. The square root of the recording's length balances
-  // the two: at 44.1 kHz 2 blocks up to seven minutes, 3 at ten, 8 at an
-  // hour.
-  const auto recording_blocks = static_cast<double>(count) / dump_block_samples;
-  std::int64_t blocks =
-      std::clamp<std::int64_t>(static_cast<std::int64_t>(std::sqrt(recording_blocks / 32)), 2, 16);
+  // start writing the sound out, and a longer one falls out of the caches;
+  // four blocks give the workers enough in each lane to end a stretch
+  // together.
+  std::int64_t blocks = 4;
   if (reach.before < count) {
     blocks = std::max<std::int64_t>(blocks, 4 * reach.before / dump_block_samples + 1);
   }

@@ -30,11 +30,9 @@ struct run_files {
 };
 
 // Outputs per stretch for an effect of this reach over `count` samples:
-// growing with the square root of the recording's length, between 2 and
-// 16 dump blocks, so that a short recording's buffers stay small and a
-// long one has few hand-overs between stretches; but four times a long
-// history (the reverb's five seconds), so that carrying it over from one
-// stretch to the next costs little.
+// four dump blocks (the run never holds more than the recording), but
+// four times a long history (the reverb's five seconds), so that carrying
+// it over from one stretch to the next costs little.
 std::int64_t stretch_samples(const input_reach& reach, std::int32_t count);
 
 // How much of a sound of `count` samples is written between flushes to the

@@ -113,8 +113,8 @@ inline constexpr std::size_t large_page_bytes = std::size_t{2} << 20;
 
 // Asks the system to map [memory, memory + bytes), memory from the allocator
 // that the caller is about to write all of, now and in one request: in
-// large pages where the range is aligned to them and the system offers
-// them (Linux's transparent ones), in small ones otherwise. Left to the
+// large pages where it spans whole ones and the system offers them
+// (Linux's transparent ones), in small ones elsewhere. Left to the
 // first writes, every small page costs a trap of its own, and under some
 // virtual machines a costly one. A hint: the contents stay as they are, and
 // where there is no such request it does nothing.

@@ -227,8 +227,13 @@ void prepare_memory(void* memory, std::size_t bytes) {
   const std::uintptr_t start = address / page * page;
   const std::uintptr_t end = (address + bytes + page - 1) / page * page;
 #if defined(MADV_HUGEPAGE)
-  if (start % large_page_bytes == 0 && end % large_page_bytes == 0) {
-    madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+  // Only the whole large pages inside the range: around them, memory of
+  // the allocator's other blocks.
+  const std::uintptr_t large_start =
+      (start + large_page_bytes - 1) / large_page_bytes * large_page_bytes;
+  const std::uintptr_t large_end = end / large_page_bytes * large_page_bytes;
+  if (large_start < large_end) {
+    madvise(reinterpret_cast<void*>(large_start), large_end - large_start, MADV_HUGEPAGE);
   }
 #endif
 #if defined(MADV_POPULATE_WRITE)

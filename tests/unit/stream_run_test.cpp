@@ -103,12 +103,13 @@ TEST(StreamRun, WritesWhatTheFormulasGiveForEveryStretchLength) {
 }
 
 // The run's buffers: whole at every size, around a quarter of a large page,
-// from where they are aligned to large pages; asking the system to map
-// memory ahead keeps what it holds.
+// from where they are aligned to large pages, and a little past whole large
+// pages (a vibrato's window); asking the system to map memory ahead keeps
+// what it holds.
 TEST(StreamRun, BuffersAreWholeAtEverySize) {
   constexpr std::size_t quarter = platform::large_page_bytes / 4 / sizeof(double);
   for (const std::size_t count :
-       {std::size_t{0}, std::size_t{1}, quarter - 1, quarter, 4 * quarter + 1}) {
+       {std::size_t{0}, std::size_t{1}, quarter - 1, quarter, 4 * quarter + 1, 8 * quarter + 689}) {
     SCOPED_TRACE(count);
     const large_buffer buffer = make_large_buffer(count);
     const std::size_t held = std::max<std::size_t>(count, 1);
