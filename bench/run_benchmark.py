@@ -12,7 +12,10 @@ as fastest/median of the runs: the targets are set on the fastest, the
 median shows how much the machine moved.
 
 Each key's table row gives its wall time, its ratios to two floors and to
-key d, and its peak resident memory. The floors are what writing the run's
+key d, and its peak resident memory (measured in a run of its own, started
+by bench/peak_memory rather than by this interpreter, whose memory a child
+of its own would count as its peak; runs that are timed are started the
+cheap way, vfork and exec). The floors are what writing the run's
 output files costs at all, with cat:
 
   over  the same bytes written over existing files of the same size, as a
@@ -69,6 +72,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PROGRAM = os.path.join(ROOT, "build/release/src/driver/wave_effect")
 GENERATOR = os.path.join(ROOT, "build/release/tools/make_demo_wave")
 STRAIGHTFORWARD = os.path.join(ROOT, "build/release/bench/straightforward")
+PEAK_MEMORY = os.path.join(ROOT, "build/release/bench/peak_memory")
 KEYS = [("x", b"x\n"), ("d", b"d\n4\n0.5\n"), ("r", b"r\n"), ("v", b"v\n")]
 SOUND = "ex8_2.wav"
 DUMPS = ["wave-before.csv", "wave-after.csv"]
@@ -80,25 +84,29 @@ TARGETS_STRAIGHTFORWARD = "targets: every key >= 25, r >= 50"
 
 
 def timed_run(command, cwd, replies=b""):
-    """Wall time and peak resident memory (bytes) of one child process."""
-    read_end, write_end = os.pipe()
+    """Wall time of one child process, started the way subprocess starts
+    one (vfork and exec): os.fork copies this interpreter's memory map, some
+    4 ms a run, which a run on a minute's recording would count as its own."""
     start = time.perf_counter()
-    pid = os.fork()
-    if pid == 0:
-        os.chdir(cwd)
-        os.dup2(read_end, 0)
-        devnull = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(devnull, 1)
-        os.close(write_end)
-        os.execv(command[0], command)
-    os.close(read_end)
-    os.write(write_end, replies)
-    os.close(write_end)
-    _, status, usage = os.wait4(pid, 0)
+    child = subprocess.Popen(command, cwd=cwd, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
+    child.stdin.write(replies)
+    child.stdin.close()
+    status = child.wait()
     elapsed = time.perf_counter() - start
-    if os.waitstatus_to_exitcode(status) != 0:
+    if status != 0:
         sys.exit("benchmark: %s failed in %s" % (" ".join(command), cwd))
-    return elapsed, usage.ru_maxrss * 1024
+    return elapsed
+
+
+def peak_memory(command, cwd, replies=b""):
+    """Peak resident memory (bytes) of one child process, started by the
+    small bench/peak_memory: a child that this interpreter starts begins on
+    a copy of the interpreter's memory, which would count as its own peak."""
+    child = subprocess.run([PEAK_MEMORY] + command, cwd=cwd, input=replies,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    if child.returncode != 0:
+        sys.exit("benchmark: %s failed in %s" % (" ".join(command), cwd))
+    return int(child.stderr.splitlines()[-1])
 
 
 def synced_run(command, cwd, replies=b""):
@@ -135,13 +143,13 @@ def remove_files(directory, names):
 
 def floor_over(directory, names):
     """Writing `names` over copies of the same size that exist already."""
-    return synced_run(["/bin/sh", "-c", copy_command(names, "copy-")], directory)[0]
+    return synced_run(["/bin/sh", "-c", copy_command(names, "copy-")], directory)
 
 
 def floor_new(directory, names):
     """Writing `names` into new files: none of them exists before the sync."""
     remove_files(directory, ["new-" + name for name in names])
-    return synced_run(["/bin/sh", "-c", copy_command(names, "new-")], directory)[0]
+    return synced_run(["/bin/sh", "-c", copy_command(names, "new-")], directory)
 
 
 # --- one length ------------------------------------------------------------
@@ -170,13 +178,11 @@ def check_dumps_linked(directory):
 def bench_key(directory, replies, written, runs):
     """Runs of the program and of both floors of the files it writes."""
     # Outputs of this key's size exist, and copies of them to write over.
-    timed_run([PROGRAM], directory, replies)
+    peak = peak_memory([PROGRAM], directory, replies)
     subprocess.run(["/bin/sh", "-c", copy_command(written, "copy-")], cwd=directory, check=True)
-    result = {"run": [], "over": [], "new": [], "peak": 0}
+    result = {"run": [], "over": [], "new": [], "peak": peak}
     for _ in range(runs):
-        elapsed, peak = synced_run([PROGRAM], directory, replies)
-        result["run"].append(elapsed)
-        result["peak"] = max(result["peak"], peak)
+        result["run"].append(synced_run([PROGRAM], directory, replies))
         result["over"].append(floor_over(directory, written))
         result["new"].append(floor_new(directory, written))
     remove_files(directory, ["copy-" + name for name in written])
@@ -222,7 +228,7 @@ def echo_filter():
 def bench_ffmpeg(ffmpeg, directory, runs, our_reverb):
     """ffmpeg's aecho with our reverb's 100 echoes, against our r."""
     command = [ffmpeg, "-v", "error", "-y", "-i", "tec.wav", "-af", echo_filter(), "out.wav"]
-    times = [synced_run(command, directory)[0] for _ in range(runs)]
+    times = [synced_run(command, directory) for _ in range(runs)]
     os.remove(os.path.join(directory, "out.wav"))
     versus = ratio(times, our_reverb) if our_reverb else "(needs --null-dumps)"
     print("\n  ffmpeg aecho, 100 echoes: %s s, x our r with dumps on /dev/null: %s (%s)" %
@@ -266,8 +272,8 @@ def bench_straightforward(runs, directory):
     for key, replies in KEYS:
         our_times, their_times = [], []
         for _ in range(runs):
-            our_times.append(synced_run([PROGRAM], ours, replies)[0])
-            their_times.append(synced_run([STRAIGHTFORWARD], theirs, replies)[0])
+            our_times.append(synced_run([PROGRAM], ours, replies))
+            their_times.append(synced_run([STRAIGHTFORWARD], theirs, replies))
         verdict = "identical" if same_outputs(ours, theirs) else "differs"
         print("  %-3s  %13s  %15s  %13s  %s" % (key, pair(our_times), pair(their_times),
                                                 ratio(their_times, our_times), verdict))
@@ -285,7 +291,10 @@ def bench_longest(key, directory):
     samples = (os.path.getsize(tec) - 44) // 2
     assert samples == LONGEST, samples
     print("\nthe longest recording, %d samples at 44.1 kHz, key %s, one run" % (samples, key))
-    elapsed, peak = synced_run([PROGRAM], directory, replies)
+    os.sync()
+    start = time.perf_counter()
+    peak = peak_memory([PROGRAM], directory, replies)  # hours: the helper's start is nothing
+    elapsed = time.perf_counter() - start
     os.remove(tec)  # room for the copies
     floor = 0.0
     for name in OUTPUTS:
@@ -335,7 +344,7 @@ def main():
     parser.add_argument("--longest", choices=[key for key, _ in KEYS],
                         help="also run this key on the longest recording (by hand only)")
     args = parser.parse_args()
-    for tool in (PROGRAM, GENERATOR):
+    for tool in (PROGRAM, GENERATOR, PEAK_MEMORY):
         if not os.access(tool, os.X_OK):
             sys.exit("benchmark: %s is not built" % tool)
     if args.minutes is None:
