@@ -19,3 +19,9 @@ using large_buffer = std::unique_ptr<double[], large_buffer_delete>;
 // page (a stretch and an effect's reach) is not filled out to two. Throws
 // std::bad_alloc when the memory is not there.
 large_buffer make_large_buffer(std::size_t count);
+
+// The same, but only the first `mapped` of the `count` values are mapped
+// ahead (from a quarter of a large page on, rounded up to whole large
+// pages within the array): for an array sized for the worst case that
+// most uses fill only the start of.
+large_buffer make_large_buffer(std::size_t count, std::size_t mapped);

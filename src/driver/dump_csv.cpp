@@ -8,9 +8,15 @@
 #include "wav/wave_header.hpp"
 #include "wav/wave_sink.hpp"
 
-std::unique_ptr<char[]> dump_block_buffer() {
-  // Sized for the longest lines, but only the part a block uses is touched.
-  return std::unique_ptr<char[]>(new char[dump_block_samples * max_sample_line]);
+large_buffer dump_text_buffer(std::int32_t samples) {
+  // Nearly every line is "-W.DDDDDD" and its line end: 11 bytes at most.
+  constexpr std::size_t usual_line = 11;
+  const std::size_t most_bytes = dump_block_samples * max_sample_line;
+  const std::size_t usual_bytes = static_cast<std::size_t>(std::max(samples, 0)) * usual_line;
+  const auto doubles = [](std::size_t bytes) {
+    return (bytes + sizeof(double) - 1) / sizeof(double);
+  };
+  return make_large_buffer(doubles(most_bytes), doubles(usual_bytes));
 }
 
 block_writing::dump block_writing::start_dump(output_file& file) {
@@ -75,14 +81,16 @@ void block_writing::report() {
 }
 
 stretch_writer::stretch_writer(worker_pool& pool, output_file& before, output_file& after,
-                               output_file* sound)
+                               output_file* sound, std::int64_t stretch)
     : pool_(pool),
       sound_(sound),
       before_(writing_.start_dump(before)),
       after_(writing_.start_dump(after)) {
   for (int worker = 0; worker < pool.workers(); ++worker) {
-    text_buffers_.push_back(dump_block_buffer());
-    sound_buffers_.emplace_back(2 * static_cast<std::size_t>(dump_block_samples));
+    text_buffers_.push_back(dump_text_buffer(
+        static_cast<std::int32_t>(std::min<std::int64_t>(stretch, dump_block_samples))));
+    // Left unset: a short recording touches only the part it uses.
+    sound_buffers_.emplace_back(new std::uint8_t[2 * static_cast<std::size_t>(dump_block_samples)]);
   }
 }
 
@@ -107,8 +115,8 @@ void stretch_writer::write(const double* in, const double* out, std::int64_t beg
   const std::int64_t blocks = (end - begin + dump_block_samples - 1) / dump_block_samples;
   std::atomic<std::int64_t> next_block[2] = {0, 0};
   pool_.run([&](int worker) {
-    char* text = text_buffers_[worker].get();
-    std::uint8_t* bytes = sound_buffers_[worker].data();
+    char* text = reinterpret_cast<char*>(text_buffers_[worker].get());
+    std::uint8_t* bytes = sound_buffers_[worker].get();
     for (int turn = 0; turn < 2; ++turn) {
       const int lane = (worker + turn) % 2;
       for (std::int64_t b; (b = next_block[lane].fetch_add(1)) < blocks;) {
@@ -144,7 +152,7 @@ void dump_csv(output_file& before, output_file& after, const wave_data* in, cons
   const std::int32_t count = std::min(in->sample_count, out->sample_count);
   {
     worker_pool pool(useful_workers());
-    stretch_writer writer(pool, before, after, nullptr);
+    stretch_writer writer(pool, before, after, nullptr, count);
     writer.write(in->samples.get(), out->samples.get(), 0, count);
   }
   close_output(before, false);

@@ -10,17 +10,21 @@
 #include <string>
 #include <vector>
 
+#include "core/large_buffer.hpp"
 #include "core/output_file.hpp"
 #include "core/wave_record.hpp"
 #include "core/worker_pool.hpp"
 
 // A dump's text is formatted and written in blocks of at most this many
-// samples, each into a buffer from dump_block_buffer(). A block's text is
+// samples, each into a buffer from dump_text_buffer(). A block's text is
 // about 600 KB: the system holds what one write brings in pieces of memory
 // as large as the write allows, and large pieces cost it less to fill, and
 // the next run less to free, than the small ones of shorter writes.
 inline constexpr std::int32_t dump_block_samples = 65536;
-std::unique_ptr<char[]> dump_block_buffer();
+// Room for the text of a block (sized for the longest lines, in a buffer
+// of doubles, whose memory any text may use) with the part that blocks of
+// `samples` usually take mapped ahead.
+large_buffer dump_text_buffer(std::int32_t samples);
 
 // The blocks of the files, placed in order by whichever threads write them.
 // A dump's blocks go one after another, each where the one before it ends:
@@ -63,7 +67,9 @@ class block_writing {
 // output to `sound` (if any), a stretch at a time from the first sample on.
 class stretch_writer {
  public:
-  stretch_writer(worker_pool& pool, output_file& before, output_file& after, output_file* sound);
+  // Stretches are at most `stretch` samples long.
+  stretch_writer(worker_pool& pool, output_file& before, output_file& after, output_file* sound,
+                 std::int64_t stretch);
 
   // Samples [begin, end), `begin` where the last stretch ended: in[0] and
   // out[0] are sample `begin`. Throws io_error with the first failure.
@@ -79,8 +85,8 @@ class stretch_writer {
   block_writing::dump before_;
   block_writing::dump after_;
   std::uint64_t blocks_done_ = 0;
-  std::vector<std::unique_ptr<char[]>> text_buffers_;
-  std::vector<std::vector<std::uint8_t>> sound_buffers_;
+  std::vector<large_buffer> text_buffers_;
+  std::vector<std::unique_ptr<std::uint8_t[]>> sound_buffers_;
 };
 
 // Writes the input samples to `before` and the output samples to `after`
