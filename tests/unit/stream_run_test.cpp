@@ -134,6 +134,27 @@ TEST(StreamRun, BuffersAreWholeAtEverySize) {
   }
 }
 
+// Stretches of whole dump blocks, so that every write but a recording's
+// last is a whole block; four of them at least, and four times a history
+// that the recording outlasts, so that carrying it over costs little.
+TEST(StreamRun, StretchesAreWholeBlocksAndOutlastTheirHistory) {
+  for (const effect_case& c : effect_cases) {
+    for (const std::int32_t rate : {8000, 44100, 384000}) {
+      const input_reach reach = c.effect.reach(rate);
+      for (const std::int32_t count : {1000, 1 << 21, INT32_MAX}) {
+        SCOPED_TRACE(std::string(c.name) + " at " + std::to_string(rate) + " Hz, " +
+                     std::to_string(count) + " samples");
+        const std::int64_t stretch = stretch_samples(reach, count);
+        EXPECT_EQ(stretch % dump_block_samples, 0);
+        EXPECT_GE(stretch, 4 * dump_block_samples);
+        if (reach.before < count) {
+          EXPECT_GE(stretch, 4 * reach.before);
+        }
+      }
+    }
+  }
+}
+
 // A quarter of the sound between flushes on the way, from 1 MiB to 8 MiB.
 TEST(StreamRun, FlushesASoundEveryQuarterWithinBounds) {
   const struct {
