@@ -1,6 +1,7 @@
 // peak_memory COMMAND [ARGUMENT...]: runs COMMAND as a child of this small
 // process, with the same standard streams, and prints the child's peak
-// resident memory in bytes on standard error; exits as the child did.
+// resident memory in bytes on standard error; exits as the child did (128
+// and the signal's number, as shells say, if a signal ended it).
 // run_benchmark.py measures memory through it: a child that the Python
 // interpreter starts itself begins on a copy of the interpreter's memory,
 // which then counts as the child's own peak. Linux and the C library only.
@@ -33,5 +34,5 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::fprintf(stderr, "%ld\n", usage.ru_maxrss * 1024L);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

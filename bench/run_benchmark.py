@@ -88,12 +88,9 @@ def timed_run(command, cwd, replies=b""):
     one (vfork and exec): os.fork copies this interpreter's memory map, some
     4 ms a run, which a run on a minute's recording would count as its own."""
     start = time.perf_counter()
-    child = subprocess.Popen(command, cwd=cwd, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
-    child.stdin.write(replies)
-    child.stdin.close()
-    status = child.wait()
+    child = subprocess.run(command, cwd=cwd, input=replies, stdout=subprocess.DEVNULL)
     elapsed = time.perf_counter() - start
-    if status != 0:
+    if child.returncode != 0:
         sys.exit("benchmark: %s failed in %s" % (" ".join(command), cwd))
     return elapsed
 
@@ -105,6 +102,7 @@ def peak_memory(command, cwd, replies=b""):
     child = subprocess.run([PEAK_MEMORY] + command, cwd=cwd, input=replies,
                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     if child.returncode != 0:
+        sys.stderr.buffer.write(child.stderr)
         sys.exit("benchmark: %s failed in %s" % (" ".join(command), cwd))
     return int(child.stderr.splitlines()[-1])
 

@@ -2,21 +2,46 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 
 #include "core/io_error.hpp"
 #include "driver/sample_text.hpp"
+#include "platform/files.hpp"
 #include "wav/wave_header.hpp"
 #include "wav/wave_sink.hpp"
 
-large_buffer dump_text_buffer(std::int32_t samples) {
-  // Nearly every line is "-W.DDDDDD" and its line end: 11 bytes at most.
-  constexpr std::size_t usual_line = 11;
-  const std::size_t most_bytes = dump_block_samples * max_sample_line;
-  const std::size_t usual_bytes = static_cast<std::size_t>(std::max(samples, 0)) * usual_line;
-  const auto doubles = [](std::size_t bytes) {
-    return (bytes + sizeof(double) - 1) / sizeof(double);
-  };
-  return make_large_buffer(doubles(most_bytes), doubles(usual_bytes));
+namespace {
+
+constexpr std::int32_t text_piece_samples = 4096;
+constexpr std::size_t usual_line = 9 + platform::text_line_end.size();  // "-W.DDDDDD"
+constexpr std::size_t usual_room = platform::large_page_bytes;
+constexpr std::size_t longest_room = std::size_t{dump_block_samples} * max_sample_line;
+static_assert((dump_block_samples - text_piece_samples) * usual_line +
+                      text_piece_samples * max_sample_line <=
+                  usual_room,
+              "a block of usual lines must never leave the large page");
+
+}  // namespace
+
+block_text_room::block_text_room() : usual_(make_large_buffer(usual_room / sizeof(double))) {}
+
+std::string_view block_text_room::write(const double* samples, std::int32_t count) {
+  // The page is doubles; text may live in any object's bytes.
+  char* text = longest_ ? longest_.get() : reinterpret_cast<char*>(usual_.get());
+  char* room_end = text + (longest_ ? longest_room : usual_room);
+  char* out = text;
+  for (std::int32_t n = 0; n < count; n += text_piece_samples) {
+    const std::int32_t piece = std::min(text_piece_samples, count - n);
+    if (!longest_ && static_cast<std::size_t>(room_end - out) <
+                         static_cast<std::size_t>(piece) * max_sample_line) {
+      longest_ = std::make_unique_for_overwrite<char[]>(longest_room);
+      std::memcpy(longest_.get(), text, static_cast<std::size_t>(out - text));
+      out = longest_.get() + (out - text);
+      text = longest_.get();
+    }
+    out = write_sample_text(out, samples + n, piece);
+  }
+  return {text, static_cast<std::size_t>(out - text)};
 }
 
 block_writing::dump block_writing::start_dump(output_file& file) {
@@ -81,16 +106,16 @@ void block_writing::report() {
 }
 
 stretch_writer::stretch_writer(worker_pool& pool, output_file& before, output_file& after,
-                               output_file* sound, std::int64_t stretch)
+                               output_file* sound)
     : pool_(pool),
       sound_(sound),
       before_(writing_.start_dump(before)),
       after_(writing_.start_dump(after)) {
+  text_rooms_.resize(static_cast<std::size_t>(pool.workers()));
   for (int worker = 0; worker < pool.workers(); ++worker) {
-    text_buffers_.push_back(dump_text_buffer(
-        static_cast<std::int32_t>(std::min<std::int64_t>(stretch, dump_block_samples))));
     // Left unset: a short recording touches only the part it uses.
-    sound_buffers_.emplace_back(new std::uint8_t[2 * static_cast<std::size_t>(dump_block_samples)]);
+    sound_buffers_.push_back(
+        std::make_unique_for_overwrite<std::uint8_t[]>(2 * std::size_t{dump_block_samples}));
   }
 }
 
@@ -115,7 +140,7 @@ void stretch_writer::write(const double* in, const double* out, std::int64_t beg
   const std::int64_t blocks = (end - begin + dump_block_samples - 1) / dump_block_samples;
   std::atomic<std::int64_t> next_block[2] = {0, 0};
   pool_.run([&](int worker) {
-    char* text = reinterpret_cast<char*>(text_buffers_[worker].get());
+    block_text_room& room = text_rooms_[static_cast<std::size_t>(worker)];
     std::uint8_t* bytes = sound_buffers_[worker].get();
     for (int turn = 0; turn < 2; ++turn) {
       const int lane = (worker + turn) % 2;
@@ -125,8 +150,8 @@ void stretch_writer::write(const double* in, const double* out, std::int64_t beg
             std::min<std::int64_t>(dump_block_samples, end - begin - offset));
         const std::uint64_t k = blocks_done_ + static_cast<std::uint64_t>(b);
         block_writing::dump& dump = lane == 0 ? before_ : after_;
-        const char* text_end = write_sample_text(text, (lane == 0 ? in : out) + offset, length);
-        if (!writing_.write_block(dump, k, text, static_cast<std::size_t>(text_end - text),
+        const std::string_view text = room.write((lane == 0 ? in : out) + offset, length);
+        if (!writing_.write_block(dump, k, text.data(), text.size(),
                                   3 * k + static_cast<std::uint64_t>(lane))) {
           return;
         }
@@ -152,7 +177,7 @@ void dump_csv(output_file& before, output_file& after, const wave_data* in, cons
   const std::int32_t count = std::min(in->sample_count, out->sample_count);
   {
     worker_pool pool(useful_workers());
-    stretch_writer writer(pool, before, after, nullptr, count);
+    stretch_writer writer(pool, before, after, nullptr);
     writer.write(in->samples.get(), out->samples.get(), 0, count);
   }
   close_output(before, false);

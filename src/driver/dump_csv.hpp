@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/large_buffer.hpp"
@@ -16,15 +17,28 @@
 #include "core/worker_pool.hpp"
 
 // A dump's text is formatted and written in blocks of at most this many
-// samples, each into a buffer from dump_text_buffer(). A block's text is
-// about 600 KB: the system holds what one write brings in pieces of memory
-// as large as the write allows, and large pieces cost it less to fill, and
-// the next run less to free, than the small ones of shorter writes.
+// samples. A block's text is about 600 KB: the system holds what one write
+// brings in pieces of memory as large as the write allows, and large
+// pieces cost it less to fill, and the next run less to free, than the
+// small ones of shorter writes.
 inline constexpr std::int32_t dump_block_samples = 65536;
-// Room for the text of a block (sized for the longest lines, in a buffer
-// of doubles, whose memory any text may use) with the part that blocks of
-// `samples` usually take mapped ahead.
-large_buffer dump_text_buffer(std::int32_t samples);
+
+// A worker's room for the text of a block: one large page, mapped ahead,
+// which holds a block of usual lines ("-W.DDDDDD"), made a piece at a time
+// with room for a piece of the longest lines always left. A block whose
+// lines run longer moves on to room for a whole block of the longest
+// lines, made when first needed: a worker holds 2 MiB rather than 21.
+class block_text_room {
+ public:
+  block_text_room();
+
+  // The lines of samples[0, count), count at most dump_block_samples.
+  std::string_view write(const double* samples, std::int32_t count);
+
+ private:
+  large_buffer usual_;
+  std::unique_ptr<char[]> longest_;
+};
 
 // The blocks of the files, placed in order by whichever threads write them.
 // A dump's blocks go one after another, each where the one before it ends:
@@ -67,9 +81,7 @@ class block_writing {
 // output to `sound` (if any), a stretch at a time from the first sample on.
 class stretch_writer {
  public:
-  // Stretches are at most `stretch` samples long.
-  stretch_writer(worker_pool& pool, output_file& before, output_file& after, output_file* sound,
-                 std::int64_t stretch);
+  stretch_writer(worker_pool& pool, output_file& before, output_file& after, output_file* sound);
 
   // Samples [begin, end), `begin` where the last stretch ended: in[0] and
   // out[0] are sample `begin`. Throws io_error with the first failure.
@@ -85,7 +97,7 @@ class stretch_writer {
   block_writing::dump before_;
   block_writing::dump after_;
   std::uint64_t blocks_done_ = 0;
-  std::vector<large_buffer> text_buffers_;
+  std::vector<block_text_room> text_rooms_;
   std::vector<std::unique_ptr<std::uint8_t[]>> sound_buffers_;
 };
 

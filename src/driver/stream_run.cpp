@@ -87,7 +87,7 @@ void stream_effect(const wave_source& input, const chosen_effect& effect, const 
   input_window window(reach, stretch, count);
   const large_buffer output = make_large_buffer(static_cast<std::size_t>(stretch));
   std::fill(output.get(), output.get() + stretch, 0.0);  // what no effect leaves
-  stretch_writer writer(pool, files.before, files.after, &files.sound, stretch);
+  stretch_writer writer(pool, files.before, files.after, &files.sound);
   write_wave_header(files.sound, input.sample_rate, input.bits_per_sample, count);
   disk_flusher flusher(files.sound, sound_flush_interval(count));
 

@@ -227,8 +227,8 @@ void prepare_memory(void* memory, std::size_t bytes) {
   const std::uintptr_t start = address / page * page;
   const std::uintptr_t end = (address + bytes + page - 1) / page * page;
 #if defined(MADV_HUGEPAGE)
-  // Only the whole large pages inside the range: around them, memory of
-  // the allocator's other blocks.
+  // Only the whole large pages inside the range: around them may lie
+  // other blocks of the allocator's.
   const std::uintptr_t large_start =
       (start + large_page_bytes - 1) / large_page_bytes * large_page_bytes;
   const std::uintptr_t large_end = end / large_page_bytes * large_page_bytes;
