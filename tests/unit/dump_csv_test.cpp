@@ -12,9 +12,12 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "core/disk_flusher.hpp"
 #include "core/io_error.hpp"
+#include "driver/sample_text.hpp"
 #include "records.hpp"
 #include "wav_file.hpp"
 
@@ -81,6 +84,30 @@ TEST(DumpCsv, FilesHoldPrintfTextOfEverySampleInOrder) {
   dump_csv(before, after, &in, &out);
   expect_same_text(as_text(dir.read("before.csv")), printf_dump(in));
   expect_same_text(as_text(dir.read("after.csv")), printf_dump(out));
+}
+
+// A worker's room for a block's text gives what one buffer with room for
+// the longest lines gives, wherever in a block such lines begin (around
+// the pieces it is made in), and for the blocks after one that made it
+// move on to room for the longest.
+TEST(DumpCsv, RoomForBlockTextGivesTheTextOfOneBufferWhereverLongLinesBegin) {
+  const wave_data in = random_record(44100, dump_block_samples, 21);
+  for (const std::int32_t start : {0, 1, 4095, 4096, 4097, 30000, dump_block_samples - 1}) {
+    SCOPED_TRACE(start);
+    std::vector<double> values(in.samples.get(), in.samples.get() + dump_block_samples);
+    std::fill(values.begin() + start, values.end(), -std::numeric_limits<double>::max());
+    std::vector<char> whole(dump_block_samples * max_sample_line);
+    block_text_room room;
+    for (const std::int32_t count : {dump_block_samples, 5000}) {
+      for (const double* samples : {values.data(), in.samples.get()}) {
+        const char* end = write_sample_text(whole.data(), samples, count);
+        const std::string_view text = room.write(samples, count);
+        SCOPED_TRACE(count);
+        expect_same_text(std::string(text),
+                         std::string(whole.data(), static_cast<std::size_t>(end - whole.data())));
+      }
+    }
+  }
 }
 
 TEST(DumpCsv, OverwritesALongerEarlierDump) {
