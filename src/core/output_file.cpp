@@ -59,6 +59,9 @@ output_file open_output(const char* name) {
 output_file create_replacement(const char* name) {
   output_file out{{}, name};
   const std::string path = temporary_name(name, platform::process_id());
+  // Named for removal before it exists: an interrupt between its making
+  // and its naming would leave it behind.
+  platform::remove_on_interrupt(path.c_str());
   out.file = platform::create_new(path.c_str());
   if (!out.file.is_open()) {
     // A file by this name was left by an earlier process with this one's
@@ -69,11 +72,11 @@ output_file create_replacement(const char* name) {
       out.file = platform::create_new(path.c_str());
     }
     if (!out.file.is_open()) {
+      platform::forget_on_interrupt();
       throw io_error(name, "cannot create: " + reason);
     }
   }
   out.temporary_path = path;
-  platform::remove_on_interrupt(path.c_str());
   return out;
 }
 
