@@ -112,7 +112,7 @@ void remove_now(const char* path);
 inline constexpr std::size_t large_page_bytes = std::size_t{2} << 20;
 
 // Asks the system to map [memory, memory + bytes), memory from the allocator
-// that the caller is about to write all of, now and in one request: in
+// that the caller is about to write most of, now and in one request: in
 // large pages where it spans whole ones and the system offers them
 // (Linux's transparent ones), in small ones elsewhere. Left to the
 // first writes, every small page costs a trap of its own, and under some
