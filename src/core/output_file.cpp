@@ -44,7 +44,7 @@ output_file::~output_file() {
   platform::close_file(file);
   if (!temporary_path.empty()) {
     platform::remove_file(temporary_path.c_str());
-    platform::forget_on_interrupt();
+    platform::forget_on_interrupt(temporary_path.c_str());
   }
 }
 
@@ -72,7 +72,7 @@ output_file create_replacement(const char* name) {
       out.file = platform::create_new(path.c_str());
     }
     if (!out.file.is_open()) {
-      platform::forget_on_interrupt();
+      platform::forget_on_interrupt(path.c_str());
       throw io_error(name, "cannot create: " + reason);
     }
   }
@@ -105,19 +105,39 @@ void write_output_at(output_file& out, const void* bytes, std::size_t count, std
   }
 }
 
+void set_output_size(output_file& out, std::uint64_t size) {
+  if (!platform::set_file_size(out.file, size)) {
+    cannot(out, "cannot write");
+  }
+}
+
 void empty_output(output_file& out) {
   if (!platform::empty_file(out.file, out.name.c_str())) {
     cannot(out, "cannot empty");
   }
 }
 
+std::optional<output_file> write_over_earlier(output_file& fresh, platform::file earlier) {
+  if (!platform::exchange_names(fresh.temporary_path.c_str(), fresh.name.c_str())) {
+    return std::nullopt;
+  }
+  // The temporary name, still to be removed on every way out, now leads to
+  // the earlier file.
+  output_file over{earlier, fresh.name};
+  over.temporary_path = std::exchange(fresh.temporary_path, {});
+  return over;
+}
+
 void give_final_name(output_file& out) {
+  if (out.temporary_path.empty()) {
+    return;
+  }
   const bool renamed = platform::replace_file(out.temporary_path.c_str(), out.name.c_str());
   const std::string reason = renamed ? std::string() : platform::failure_reason();
   if (!renamed) {
     platform::remove_file(out.temporary_path.c_str());
   }
-  platform::forget_on_interrupt();
+  platform::forget_on_interrupt(out.temporary_path.c_str());
   out.temporary_path.clear();
   if (!renamed) {
     throw io_error(out.name, "cannot replace: " + reason);

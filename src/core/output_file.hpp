@@ -3,14 +3,14 @@
 // The files a run writes. Each is written either in place (a dump on a
 // device, or one that cannot be renewed) or under a temporary name in its
 // directory, "<name>.<process number>.partial", which takes the final name
-// at a moment of the caller's choosing: the sound once it is complete, so
-// that a failed or interrupted run leaves an earlier file exactly as it
-// was; a dump at once, empty, in place of last run's. Until then the
-// temporary file is removed on every way out: an exception, or an
-// interrupt (Ctrl-C, a hangup, a termination request).
+// once the file is complete, so that a failed or interrupted run never
+// leaves a part of one under that name. Until then the temporary file is
+// removed on every way out: an exception, or an interrupt (Ctrl-C, a
+// hangup, a termination request).
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -51,8 +51,22 @@ void write_output_at(output_file& out, const void* bytes, std::size_t count, std
 // Empties the file (a device or a pipe is left as it is). Throws io_error.
 void empty_output(output_file& out);
 
+// Where the system can swap two names in one step: `fresh`, a new file
+// under its temporary name, and `earlier`, held open for writing, the file
+// its final name leads to, change names. The final name then leads to the
+// new file, empty, and the earlier one is returned to be written over
+// under the temporary name: its blocks are used again rather than freed
+// and found anew, which on some disks means waiting for them to be
+// discarded. Otherwise std::nullopt, and nothing has changed.
+std::optional<output_file> write_over_earlier(output_file& fresh, platform::file earlier);
+
+// Cuts the file at `size`: what an earlier file written over held past it.
+// Throws io_error.
+void set_output_size(output_file& out, std::uint64_t size);
+
 // Renames the temporary file over its final name (a file still open stays
-// open). Throws io_error; the temporary file is gone either way.
+// open); a file with no temporary name has its name already. Throws
+// io_error; the temporary file is gone either way.
 void give_final_name(output_file& out);
 
 // Closes the file, checking that every byte reached it; with `to_disk`, on

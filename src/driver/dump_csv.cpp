@@ -46,7 +46,8 @@ std::string_view block_text_room::write(const double* samples, std::int32_t coun
 
 block_writing::dump block_writing::start_dump(output_file& file) {
   platform::file_facts facts{};
-  return {&file, platform::describe(file.file, &facts) && facts.positioned};
+  const bool described = platform::describe(file.file, &facts);
+  return {&file, described && facts.positioned, described && facts.regular};
 }
 
 bool block_writing::write_block(dump& to, std::uint64_t k, const char* text, std::size_t size,
@@ -173,12 +174,21 @@ void stretch_writer::write(const double* in, const double* out, std::int64_t beg
   }
 }
 
+void stretch_writer::end_dumps() {
+  for (const block_writing::dump* dump : {&before_, &after_}) {
+    if (dump->regular) {
+      set_output_size(*dump->file, dump->next_offset);
+    }
+  }
+}
+
 void dump_csv(output_file& before, output_file& after, const wave_data* in, const wave_data* out) {
   const std::int32_t count = std::min(in->sample_count, out->sample_count);
   {
     worker_pool pool(useful_workers());
     stretch_writer writer(pool, before, after, nullptr);
     writer.write(in->samples.get(), out->samples.get(), 0, count);
+    writer.end_dumps();
   }
   close_output(before, false);
   close_output(after, false);

@@ -52,6 +52,7 @@ class block_writing {
   struct dump {
     output_file* file;
     bool positioned;
+    bool regular;  // a file, which has a length of its own
     std::uint64_t placed_blocks = 0;
     std::uint64_t next_offset = 0;
   };
@@ -86,6 +87,10 @@ class stretch_writer {
   // Samples [begin, end), `begin` where the last stretch ended: in[0] and
   // out[0] are sample `begin`. Throws io_error with the first failure.
   void write(const double* in, const double* out, std::int64_t begin, std::int64_t end);
+
+  // Cuts each dump that is a file where its text ends: one written over an
+  // earlier file may hold more. Throws io_error.
+  void end_dumps();
 
  private:
   bool write_sound(std::uint64_t k, const double* out, std::int64_t start, std::int32_t length,

@@ -5,10 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <system_error>
-#include <thread>
 #include <utility>
-#include <vector>
 
 #include "core/io_error.hpp"
 #include "core/output_file.hpp"
@@ -29,44 +26,6 @@ constexpr effect_choice effect_choices[] = {
     {"d", &distortion_effect},
     {"r", &reverb_effect},
     {"v", &vibrato_effect},
-};
-
-// Last run's dumps, where new files took their place: their blocks are
-// freed as they are closed, which on some disks is a long wait for the
-// discards. A thread of its own closes them while the run goes on.
-class closing_aside {
- public:
-  closing_aside() = default;
-  closing_aside(const closing_aside&) = delete;
-  closing_aside& operator=(const closing_aside&) = delete;
-  ~closing_aside() {
-    if (thread_.joinable()) {
-      thread_.join();
-    }
-    for (platform::file& file : files_) {
-      platform::close_file(file);
-    }
-  }
-
-  void add(platform::file file) { files_.push_back(file); }
-  void start() {
-    if (files_.empty()) {
-      return;
-    }
-    try {
-      thread_ = std::thread([this] {
-        for (platform::file& file : files_) {
-          platform::close_file(file);
-        }
-      });
-    } catch (const std::system_error&) {
-      // closed at the end instead
-    }
-  }
-
- private:
-  std::vector<platform::file> files_;
-  std::thread thread_;
 };
 
 // One run at a time in a directory: two at once would mix their dumps and
@@ -105,12 +64,13 @@ struct held_file {
   ~held_file() { platform::close_file(file); }
 };
 
-// Last run's dump is emptied by a new, empty file taking its place, where
-// nobody could tell the difference: it keeps the permission bits, and the
-// old file's blocks are freed aside while the run works. Otherwise (a
-// device or a pipe, a file with other names, one reached through a
-// symbolic link, or a directory that takes no new file) it is emptied in
-// place and stays the file it is. The new file, not yet under its name:
+// Last run's dump gives its name to a new, empty file with its permission
+// bits, where nobody could tell the difference, and is written over under
+// the new file's temporary name until it is complete: its blocks are used
+// again, never freed while the run works. Otherwise (a device or a pipe, a
+// file with other names, one reached through a symbolic link, or a
+// directory that takes no new file or cannot swap two names) it is emptied
+// in place and stays the file it is. The new file, not yet under its name:
 std::optional<output_file> replacement_for(const char* name, platform::file last) {
   if (!platform::may_take_place_of(last, name)) {
     return std::nullopt;
@@ -125,15 +85,19 @@ std::optional<output_file> replacement_for(const char* name, platform::file last
   return std::nullopt;
 }
 
-// The input dump, empty; the lock moves with it to a new file.
-output_file open_before_dump(held_file& lock, bool locked, closing_aside& replaced) {
+// The input dump, empty under its name. Its new file holds the lock (through
+// `name_lock`) while it has the name; `lock` keeps the earlier file's, which
+// takes the name back at the end.
+output_file open_before_dump(held_file& lock, bool locked, held_file& name_lock) {
   if (std::optional<output_file> fresh = replacement_for(before_dump_name, lock.file)) {
-    held_file moved{platform::duplicate(fresh->file)};
-    if (moved.file.is_open() &&
-        (!locked || platform::lock_exclusively(moved.file) == platform::lock_result::locked)) {
-      give_final_name(*fresh);
-      replaced.add(std::exchange(lock.file, std::exchange(moved.file, {})));
-      return std::move(*fresh);
+    held_file writer{platform::duplicate(lock.file)};
+    if (writer.file.is_open() &&
+        (!locked || platform::lock_exclusively(fresh->file) == platform::lock_result::locked)) {
+      if (std::optional<output_file> over = write_over_earlier(*fresh, writer.file)) {
+        writer.file = {};
+        name_lock.file = std::exchange(fresh->file, {});
+        return std::move(*over);
+      }
     }
   }
   output_file dump = open_output(before_dump_name);
@@ -141,12 +105,13 @@ output_file open_before_dump(held_file& lock, bool locked, closing_aside& replac
   return dump;
 }
 
-output_file open_after_dump(closing_aside& replaced) {
+output_file open_after_dump() {
   output_file dump = open_output(after_dump_name);
   if (std::optional<output_file> fresh = replacement_for(after_dump_name, dump.file)) {
-    give_final_name(*fresh);
-    replaced.add(std::exchange(dump.file, {}));
-    return std::move(*fresh);
+    if (std::optional<output_file> over = write_over_earlier(*fresh, dump.file)) {
+      dump.file = {};
+      return std::move(*over);
+    }
   }
   empty_output(dump);
   return dump;
@@ -194,10 +159,9 @@ void run_wave_effect(const console& io) {
   for (const char* name : {output_wave_name, before_dump_name, after_dump_name}) {
     remove_abandoned_replacements(name, locked);
   }
-  closing_aside replaced;
-  output_file before = open_before_dump(lock, locked, replaced);
-  output_file after = open_after_dump(replaced);
-  replaced.start();
+  held_file name_lock{};
+  output_file before = open_before_dump(lock, locked, name_lock);
+  output_file after = open_after_dump();
 
   wave_source input;
   open_wave(&input, input_wave_name, stderr);
@@ -208,5 +172,7 @@ void run_wave_effect(const console& io) {
     stream_effect(input, effect, {before, after, sound}, pool,
                   stretch_samples(effect.reach(input.sample_rate), input.sample_count));
   }
+  give_final_name(before);
+  give_final_name(after);
   replace_sound(sound);
 }

@@ -104,6 +104,7 @@ void stream_effect(const wave_source& input, const chosen_effect& effect, const 
     writer.write(in.at(begin), output.get(), begin, end);
     flusher.written(2 * static_cast<std::uint64_t>(end - begin));
   }
+  writer.end_dumps();
   close_output(files.before, false);
   close_output(files.after, false);
   flusher.finish();

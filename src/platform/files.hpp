@@ -73,9 +73,15 @@ bool write_next(file f, const void* bytes, std::size_t count);
 // a pipe has nothing to empty and is left as it is.
 bool empty_file(file f, const char* path);
 
+// Sets the length of the file held open as `f`, cutting what lies past it.
+bool set_file_size(file f, std::uint64_t size);
+
 // Renames `from` over `to` in one step: `to` is always either the earlier
 // file or the new one, never a mix or nothing.
 bool replace_file(const char* from, const char* to);
+// Swaps the files that `a` and `b` name, in one step. False where the
+// system or the file system cannot (Windows; some network file systems).
+bool exchange_names(const char* a, const char* b);
 bool remove_file(const char* path);
 
 // Opens `path`, about to be replaced, for the caller to close (close_file)
@@ -100,10 +106,12 @@ unsigned long process_id();
 bool process_may_be_running(unsigned long id);
 
 // Removes `path` if the program is stopped by an interrupt (Ctrl-C, a
-// hangup or a termination request) before forget_on_interrupt is called;
-// one path at a time. (interrupts.cpp, through remove_now.)
+// hangup or a termination request) before forget_on_interrupt(path) is
+// called; up to interrupt_paths paths at a time, more are not removed.
+// (interrupts.cpp, through remove_now.)
+inline constexpr int interrupt_paths = 4;
 void remove_on_interrupt(const char* path);
-void forget_on_interrupt();
+void forget_on_interrupt(const char* path);
 // Removes `path` with nothing but what a signal handler may call, and
 // reports nothing.
 void remove_now(const char* path);

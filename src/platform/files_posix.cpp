@@ -170,8 +170,23 @@ bool empty_file(file f, const char* path) {
   return emptied || failed();
 }
 
+bool set_file_size(file f, std::uint64_t size) {
+  return ftruncate(descriptor(f), static_cast<off_t>(size)) == 0 || failed();
+}
+
 bool replace_file(const char* from, const char* to) {
   return std::rename(from, to) == 0 || failed();
+}
+
+bool exchange_names(const char* a, const char* b) {
+#if defined(RENAME_EXCHANGE)
+  return renameat2(AT_FDCWD, a, AT_FDCWD, b, RENAME_EXCHANGE) == 0 || failed();
+#else
+  (void)a;
+  (void)b;
+  errno = ENOTSUP;
+  return failed();
+#endif
 }
 
 bool remove_file(const char* path) { return unlink(path) == 0 || failed(); }

@@ -211,8 +211,20 @@ bool empty_file(file f, const char*) {
          failed();
 }
 
+bool set_file_size(file f, std::uint64_t size) {
+  FILE_END_OF_FILE_INFO end{};
+  end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+  return SetFileInformationByHandle(handle(f), FileEndOfFileInfo, &end, sizeof end) != 0 ||
+         failed();
+}
+
 bool replace_file(const char* from, const char* to) {
   return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0 || failed(to);
+}
+
+bool exchange_names(const char*, const char*) {
+  SetLastError(ERROR_NOT_SUPPORTED);
+  return failed();
 }
 
 bool remove_file(const char* path) { return DeleteFileA(path) != 0 || failed(path); }

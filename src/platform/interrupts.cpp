@@ -10,9 +10,11 @@ namespace platform {
 
 namespace {
 
-// A signal handler may only use what is async-signal-safe, so the name of
-// the file to remove waits in a fixed buffer.
-char pending_path[4096];
+// A signal handler may only use what is async-signal-safe, so the names of
+// the files to remove wait in fixed buffers, each marked in use only once
+// it is whole.
+char pending_paths[interrupt_paths][4096];
+volatile std::sig_atomic_t pending[interrupt_paths];
 
 constexpr int interrupt_signals[] = {
     SIGINT, SIGTERM,
@@ -25,7 +27,11 @@ constexpr int interrupt_signals[] = {
 };
 
 extern "C" void remove_pending_and_reraise(int signal_number) {
-  remove_now(pending_path);
+  for (int k = 0; k < interrupt_paths; ++k) {
+    if (pending[k] != 0) {
+      remove_now(pending_paths[k]);
+    }
+  }
   std::signal(signal_number, SIG_DFL);
   std::raise(signal_number);
 }
@@ -34,20 +40,33 @@ extern "C" void remove_pending_and_reraise(int signal_number) {
 
 void remove_on_interrupt(const char* path) {
   const std::size_t length = std::strlen(path);
-  if (length >= sizeof pending_path) {
-    return;
-  }
-  std::memcpy(pending_path, path, length + 1);
-  for (int signal_number : interrupt_signals) {
-    std::signal(signal_number, remove_pending_and_reraise);
+  for (int k = 0; k < interrupt_paths; ++k) {
+    if (pending[k] == 0 && length < sizeof pending_paths[k]) {
+      std::memcpy(pending_paths[k], path, length + 1);
+      pending[k] = 1;
+      for (int signal_number : interrupt_signals) {
+        std::signal(signal_number, remove_pending_and_reraise);
+      }
+      return;
+    }
   }
 }
 
-void forget_on_interrupt() {
-  for (int signal_number : interrupt_signals) {
-    std::signal(signal_number, SIG_DFL);
+void forget_on_interrupt(const char* path) {
+  bool forgotten = false;
+  bool any = false;
+  for (int k = 0; k < interrupt_paths; ++k) {
+    if (!forgotten && pending[k] != 0 && std::strcmp(pending_paths[k], path) == 0) {
+      pending[k] = 0;
+      forgotten = true;
+    }
+    any = any || pending[k] != 0;
   }
-  pending_path[0] = '\0';
+  if (!any) {
+    for (int signal_number : interrupt_signals) {
+      std::signal(signal_number, SIG_DFL);
+    }
+  }
 }
 
 }  // namespace platform

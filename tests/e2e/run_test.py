@@ -10,6 +10,7 @@ dumps, stdout and stderr) ends its lines with CR LF; the rows that have no
 meaning there (resource limits, signals, /dev/full) are skipped.
 """
 
+import hashlib
 import os
 import resource
 import shutil
@@ -444,6 +445,14 @@ def read_prompt(child, expected):
     return got.decode()
 
 
+EMPTY_DIGEST = hashlib.sha256(b"").hexdigest()
+
+
+def file_digest(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
 def partial_files(directory):
     return [f for f in os.listdir(directory) if "partial" in f]
 
@@ -486,11 +495,13 @@ class Interference(unittest.TestCase):
                     run.close()
 
     def test_killed_runs_leave_nothing_that_the_next_run_does_not_remove(self):
+        # Nor a dump that is neither empty nor whole.
         tmp = self.scratch()
         subprocess.run(command(GENERATOR, os.path.join(tmp, "tec.wav"), "120"), check=True)
         expected_size = os.path.getsize(os.path.join(tmp, "tec.wav"))
         with open(os.path.join(tmp, "ex8_2.wav"), "wb") as f:
             f.write(EARLIER_OUTPUT)
+        dumps_left = set()
         for delay in (0.0, 0.05, 0.2):
             child = subprocess.Popen(command(PROGRAM), cwd=tmp, stdin=subprocess.PIPE,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -505,11 +516,17 @@ class Interference(unittest.TestCase):
             with open(os.path.join(tmp, "ex8_2.wav"), "rb") as f:
                 content = f.read()
             self.assertTrue(content == EARLIER_OUTPUT or len(content) == expected_size)
+            dumps_left |= {(name, file_digest(os.path.join(tmp, name)))
+                           for name in ("wave-before.csv", "wave-after.csv")}
         done = subprocess.run(command(PROGRAM), cwd=tmp, input=b"x\n", capture_output=True,
                               timeout=120)
         self.assertEqual(done.returncode, 0)
         self.assertEqual(partial_files(tmp), [])
         self.assertEqual(os.path.getsize(os.path.join(tmp, "ex8_2.wav")), expected_size)
+        if WINDOWS:
+            return  # no two names can swap there: a dump is emptied and written in place
+        for name, digest in dumps_left:
+            self.assertIn(digest, (EMPTY_DIGEST, file_digest(os.path.join(tmp, name))), name)
 
     def test_a_second_run_in_the_same_directory_is_refused(self):
         tmp = self.scratch()
@@ -564,9 +581,9 @@ class Interference(unittest.TestCase):
             first.stderr.close()
 
     def test_last_runs_dumps_stay_what_they_were(self):
-        # A dump may be replaced by a new file only where nobody could tell:
-        # its permission bits stay, other names and links lead to the new
-        # text, and a dump that may not be written is refused.
+        # A dump may change names with a new file only where nobody could
+        # tell: its permission bits stay, other names and links lead to the
+        # new text, and a dump that may not be written is refused.
         tec = wave_file([(n * 37) % 2000 - 1000 for n in range(3000)])
         expected = program_output(tec, "r\n")
 
@@ -595,7 +612,8 @@ class Interference(unittest.TestCase):
         self.assertTrue(os.path.islink(os.path.join(tmp, "wave-after.csv")))
         self.assertEqual(partial_files(tmp), [])
 
-        # Without the hard link, a new file takes the dump's place, bits and all.
+        # Without the hard link, the dump is written over under another name and
+        # takes its name back, bits and all, cut where the new text ends.
         tmp = self.scratch()
         setup(tmp)
         os.remove(os.path.join(tmp, "other-name.csv"))
