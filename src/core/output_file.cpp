@@ -125,6 +125,7 @@ std::optional<output_file> write_over_earlier(output_file& fresh, platform::file
   // the earlier file.
   output_file over{earlier, fresh.name};
   over.temporary_path = std::exchange(fresh.temporary_path, {});
+  over.over_earlier = true;
   return over;
 }
 
@@ -132,7 +133,17 @@ void give_final_name(output_file& out) {
   if (out.temporary_path.empty()) {
     return;
   }
-  const bool renamed = platform::replace_file(out.temporary_path.c_str(), out.name.c_str());
+  // A file written over the earlier one swaps back with the empty one that
+  // held its name. Renamed over it, the text would first go to the disk
+  // wherever it ran past the earlier file's end: ext4 writes out a file
+  // renamed over another, its guard for programs that replace files so.
+  bool renamed = false;
+  if (out.over_earlier && platform::exchange_names(out.temporary_path.c_str(), out.name.c_str())) {
+    platform::remove_file(out.temporary_path.c_str());  // else the next run removes it
+    renamed = true;
+  } else {
+    renamed = platform::replace_file(out.temporary_path.c_str(), out.name.c_str());
+  }
   const std::string reason = renamed ? std::string() : platform::failure_reason();
   if (!renamed) {
     platform::remove_file(out.temporary_path.c_str());

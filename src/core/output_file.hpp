@@ -20,13 +20,15 @@ struct output_file {
   platform::file file;         // open for writing
   std::string name;            // the final name, for messages
   std::string temporary_path;  // until it takes its name
+  bool over_earlier = false;   // the earlier file, written over; an empty one has its name
 
   output_file(platform::file opened, std::string final_name)
       : file(opened), name(std::move(final_name)) {}
   output_file(output_file&& other) noexcept
       : file(std::exchange(other.file, {})),
         name(std::move(other.name)),
-        temporary_path(std::exchange(other.temporary_path, {})) {}
+        temporary_path(std::exchange(other.temporary_path, {})),
+        over_earlier(other.over_earlier) {}
   output_file& operator=(output_file&&) = delete;
   ~output_file();  // closes the file; removes it while it has no name
 };

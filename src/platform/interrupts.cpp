@@ -1,6 +1,7 @@
 // Removing a half-written file when the program is interrupted: standard C
 // signals, the same on every system; only the removal is the system's.
 
+#include <atomic>
 #include <csignal>
 #include <cstring>
 
@@ -12,9 +13,11 @@ namespace {
 
 // A signal handler may only use what is async-signal-safe, so the names of
 // the files to remove wait in fixed buffers, each marked in use only once
-// it is whole.
+// it is whole. The handler may run on any thread: the marks are atomics,
+// which lock-free are safe to read there.
 char pending_paths[interrupt_paths][4096];
-volatile std::sig_atomic_t pending[interrupt_paths];
+std::atomic<bool> pending[interrupt_paths];
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 constexpr int interrupt_signals[] = {
     SIGINT, SIGTERM,
@@ -28,7 +31,7 @@ constexpr int interrupt_signals[] = {
 
 extern "C" void remove_pending_and_reraise(int signal_number) {
   for (int k = 0; k < interrupt_paths; ++k) {
-    if (pending[k] != 0) {
+    if (pending[k].load(std::memory_order_acquire)) {
       remove_now(pending_paths[k]);
     }
   }
@@ -41,9 +44,9 @@ extern "C" void remove_pending_and_reraise(int signal_number) {
 void remove_on_interrupt(const char* path) {
   const std::size_t length = std::strlen(path);
   for (int k = 0; k < interrupt_paths; ++k) {
-    if (pending[k] == 0 && length < sizeof pending_paths[k]) {
+    if (!pending[k].load(std::memory_order_relaxed) && length < sizeof pending_paths[k]) {
       std::memcpy(pending_paths[k], path, length + 1);
-      pending[k] = 1;
+      pending[k].store(true, std::memory_order_release);
       for (int signal_number : interrupt_signals) {
         std::signal(signal_number, remove_pending_and_reraise);
       }
@@ -56,11 +59,12 @@ void forget_on_interrupt(const char* path) {
   bool forgotten = false;
   bool any = false;
   for (int k = 0; k < interrupt_paths; ++k) {
-    if (!forgotten && pending[k] != 0 && std::strcmp(pending_paths[k], path) == 0) {
-      pending[k] = 0;
+    if (!forgotten && pending[k].load(std::memory_order_relaxed) &&
+        std::strcmp(pending_paths[k], path) == 0) {
+      pending[k].store(false, std::memory_order_release);
       forgotten = true;
     }
-    any = any || pending[k] != 0;
+    any = any || pending[k].load(std::memory_order_relaxed);
   }
   if (!any) {
     for (int signal_number : interrupt_signals) {
