@@ -80,7 +80,8 @@ bool set_file_size(file f, std::uint64_t size);
 // file or the new one, never a mix or nothing.
 bool replace_file(const char* from, const char* to);
 // Swaps the files that `a` and `b` name, in one step. False where the
-// system or the file system cannot (Windows; some network file systems).
+// system or the file system cannot: Windows, POSIX systems other than
+// Linux, some network file systems.
 bool exchange_names(const char* a, const char* b);
 bool remove_file(const char* path);
 
