@@ -21,8 +21,8 @@ output files costs at all, with cat:
   over  the same bytes written over existing files of the same size, as a
         plain program overwrites its own outputs (cat FILE > COPY);
   new   the same bytes written into new files (the copies are removed, then
-        comes the sync, then cat FILE > NEW), as wave_effect writes each
-        output under a new name and renames it into place.
+        comes the sync, then cat FILE > NEW): writing them at all, with
+        nothing of an earlier run's to free.
 
 Key d does the same I/O as r and v with trivial arithmetic, so the ratio to
 d is what each effect's computation costs beyond the I/O that any run pays.
