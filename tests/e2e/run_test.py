@@ -410,7 +410,8 @@ class Failures(unittest.TestCase):
 
     def test_interrupted_store_leaves_no_temporary_file(self):
         # A sound long enough that the run is still writing when it is stopped;
-        # whenever the signal lands, ex8_2.wav is the earlier one or complete.
+        # whenever the signal lands, ex8_2.wav is the earlier one or complete,
+        # and each dump empty or whole.
         if WINDOWS:
             self.skipTest("a signal to the emulator is not an interrupt of the program")
         tmp = tempfile.mkdtemp()
@@ -423,7 +424,8 @@ class Failures(unittest.TestCase):
         child.stdin.write(b"x\n")
         child.stdin.close()
         deadline = 600
-        while deadline > 0 and not any("partial" in f for f in os.listdir(tmp)):
+        while deadline > 0 and not any(f.startswith("ex8_2.wav.") and "partial" in f
+                                       for f in os.listdir(tmp)):
             if child.poll() is not None:
                 break
             deadline -= 1
@@ -435,6 +437,10 @@ class Failures(unittest.TestCase):
             content = f.read()
         self.assertTrue(content == EARLIER_OUTPUT or len(content) == os.path.getsize(
             os.path.join(tmp, "tec.wav")))
+        samples = (os.path.getsize(os.path.join(tmp, "tec.wav")) - 44) // 2
+        for name in ("wave-before.csv", "wave-after.csv"):  # empty or whole
+            with open(os.path.join(tmp, name), "rb") as f:
+                self.assertIn(f.read().count(b"\n"), (0, samples), name)
 
 
 def read_prompt(child, expected):
