@@ -202,20 +202,18 @@ bool write_next(file f, const void* bytes, std::size_t count) {
   return write_all(f, bytes, count, nullptr);
 }
 
-bool empty_file(file f, const char*) {
-  if (GetFileType(handle(f)) != FILE_TYPE_DISK) {
-    return true;  // a device (NUL) has nothing to empty
-  }
-  FILE_END_OF_FILE_INFO end{};
-  return SetFileInformationByHandle(handle(f), FileEndOfFileInfo, &end, sizeof end) != 0 ||
-         failed();
-}
-
 bool set_file_size(file f, std::uint64_t size) {
   FILE_END_OF_FILE_INFO end{};
   end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
   return SetFileInformationByHandle(handle(f), FileEndOfFileInfo, &end, sizeof end) != 0 ||
          failed();
+}
+
+bool empty_file(file f, const char*) {
+  if (GetFileType(handle(f)) != FILE_TYPE_DISK) {
+    return true;  // a device (NUL) has nothing to empty
+  }
+  return set_file_size(f, 0);
 }
 
 bool replace_file(const char* from, const char* to) {
