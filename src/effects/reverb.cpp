@@ -202,6 +202,41 @@ WAVE_EFFECT_ALWAYS_INLINE void echo_block_steady(const double* WAVE_EFFECT_RESTR
                                 WAVE_EFFECT_INLINE_LAMBDA { LOAD_LANES(read, tap + 4 * v); });
 }
 
+// Where the loops read and write: input sample n at in[n − in_first] (a
+// window of the input), output sample n at out[n − out_first], for the
+// stretch's outputs [out_first, out_end).
+struct echo_buffers {
+  const double* in;
+  std::int64_t in_first;
+  double* out;
+  std::int64_t out_first;
+  std::int64_t out_end;
+
+  const double* input(std::int64_t n) const { return in + (n - in_first); }
+  double* output(std::int64_t n) const { return out + (n - out_first); }
+  bool holds(std::int64_t n, std::int64_t count) const {
+    return n >= out_first && n + count <= out_end;
+  }
+};
+
+// Past 2^24 some blocks are summed 36 outputs wide, from `early` before the
+// n0 they owe 32 outputs from on. sum(sums) writes the 36 straight into the
+// output where all of them are this stretch's: those around the 32 belong
+// to the blocks beside it, which give them the same values. Elsewhere they
+// go to a spare row, and the 32 are copied out.
+constexpr int wide_block_size = block_size + 4;
+
+template <class Sum>
+WAVE_EFFECT_ALWAYS_INLINE void sum_wide_block(const echo_buffers& io, std::int64_t n0,
+                                              std::int64_t early, Sum sum) {
+  double spare[wide_block_size];
+  const bool in_place = io.holds(n0 - early, wide_block_size);
+  sum(in_place ? io.output(n0 - early) : spare);
+  if (!in_place) {
+    std::copy(spare + early, spare + early + block_size, io.output(n0));
+  }
+}
+
 // Past 2^24 the index n rounds to r = float(n), a multiple of 2 up to 2^25,
 // of 4 up to 2^26, and so on (odd multiples of half the step are ties and go
 // to the multiple of twice the step). Tap i of output n reads in[r − offset[i]];
@@ -257,25 +292,20 @@ WAVE_EFFECT_ALWAYS_INLINE void echo_part_coarse(const double* WAVE_EFFECT_RESTRI
 // round to that output and to the one two past it three times: (r, r + 2,
 // r + 2, r + 2). A block is summed as 36 outputs from the first such output
 // at or before it, each vector's readings one load and a fixed permutation,
-// as in the steady loops, and the 32 outputs it owes are copied out. The
-// window and the exact sums reach that far (3 before, 4 after); all 36 lie
-// where floats are 2 apart.
-constexpr int realigned_size = block_size + 4;
-
-WAVE_EFFECT_ALWAYS_INLINE void echo_block_realigned(const double* WAVE_EFFECT_RESTRICT in,
-                                                    double* WAVE_EFFECT_RESTRICT out,
-                                                    const double* exact, std::int64_t n0,
-                                                    const tap_plan& plan) {
+// as in the steady loops. The window and the exact sums reach that far (3
+// before, 4 after); all 36 lie where floats are 2 apart.
+WAVE_EFFECT_ALWAYS_INLINE void echo_block_realigned(const echo_buffers& io, const double* exact,
+                                                    std::int64_t n0, const tap_plan& plan) {
   const std::int64_t early = (n0 - 2) & 3;  // from n0 − early
-  double sums[realigned_size];
-  sum_echoes<realigned_size / 4>(in - early, sums, exact == nullptr ? nullptr : exact - early, plan,
-                                 [](const double* tap, int v, lanes4& read)
-                                     WAVE_EFFECT_INLINE_LAMBDA {
-                                       lanes4 four;
-                                       LOAD_LANES(four, tap + 4 * v);
-                                       read = PERMUTE_LANES(four, 0, 2, 2, 2);
-                                     });
-  std::copy(sums + early, sums + early + block_size, out);
+  sum_wide_block(io, n0, early, [&](double* sums) WAVE_EFFECT_INLINE_LAMBDA {
+    sum_echoes<wide_block_size / 4>(
+        io.input(n0 - early), sums, exact == nullptr ? nullptr : exact - early, plan,
+        [](const double* tap, int v, lanes4& read) WAVE_EFFECT_INLINE_LAMBDA {
+          lanes4 four;
+          LOAD_LANES(four, tap + 4 * v);
+          read = PERMUTE_LANES(four, 0, 2, 2, 2);
+        });
+  });
 }
 
 // From 2^25 to 2^28 floats are q = 4, 8 or 16 apart, and the outputs from
@@ -288,9 +318,8 @@ WAVE_EFFECT_ALWAYS_INLINE void echo_block_realigned(const double* WAVE_EFFECT_RE
 // (R, R, R, R + q). A block is summed as 36 outputs from the first such
 // output at or before it (`early` before n0), each vector's readings one
 // broadcast or two, as its place in the period (its rotation, from the
-// block's first vector on) says; the 32 outputs it owes are copied out.
-// The exact sums reach that far (periodic_margin).
-constexpr int periodic_size = block_size + 4;
+// block's first vector on) says. The exact sums reach that far
+// (periodic_margin).
 
 constexpr int periodic_margin(int q) {
   // Outputs from n0 − 3 to n0 + 35 read up to q/2 either side.
@@ -299,13 +328,10 @@ constexpr int periodic_margin(int q) {
 
 template <int q, int rotation>
 WAVE_EFFECT_ALWAYS_INLINE void echo_block_periodic(const double* WAVE_EFFECT_RESTRICT in,
-                                                   double* WAVE_EFFECT_RESTRICT out,
-                                                   const double* exact, std::int64_t early,
-                                                   const tap_plan& plan) {
-  double sums[periodic_size];
-  sum_echoes<periodic_size / 4>(
-      in - early, sums, exact == nullptr ? nullptr : exact - early, plan,
-      [](const double* tap, int v, lanes4& read) WAVE_EFFECT_INLINE_LAMBDA {
+                                                   double* WAVE_EFFECT_RESTRICT sums,
+                                                   const double* exact, const tap_plan& plan) {
+  sum_echoes<wide_block_size / 4>(
+      in, sums, exact, plan, [](const double* tap, int v, lanes4& read) WAVE_EFFECT_INLINE_LAMBDA {
         const int t = 4 * (rotation + v);  // the vector's first output, from the period's start
         const int within = t % (2 * q);
         const int low = q / 2 - 1 + (t - within) + (within >= q ? q : 0) - 4 * rotation;
@@ -317,17 +343,16 @@ WAVE_EFFECT_ALWAYS_INLINE void echo_block_periodic(const double* WAVE_EFFECT_RES
           read = lanes4{x, x, x, x};
         }
       });
-  std::copy(sums + early, sums + early + block_size, out);
 }
 
 // echo_block_periodic<q, rotation> for the rotation given at run time.
 template <int q, int... rotations>
-WAVE_EFFECT_ALWAYS_INLINE void echo_block_rotated(const double* in, double* out,
-                                                  const double* exact, std::int64_t early,
-                                                  int rotation, const tap_plan& plan,
+WAVE_EFFECT_ALWAYS_INLINE void echo_block_rotated(const double* in, double* sums,
+                                                  const double* exact, int rotation,
+                                                  const tap_plan& plan,
                                                   std::integer_sequence<int, rotations...>) {
   (void)((rotation == rotations &&
-          (echo_block_periodic<q, rotations>(in, out, exact, early, plan), true)) ||
+          (echo_block_periodic<q, rotations>(in, sums, exact, plan), true)) ||
          ...);
 }
 
@@ -356,18 +381,6 @@ WAVE_EFFECT_ALWAYS_INLINE void for_each_block(std::int64_t begin, std::int64_t e
     }
   }
 }
-
-// Where the loops read and write: input sample n at in[n − in_first] (a
-// window of the input), output sample n at out[n − out_first].
-struct echo_buffers {
-  const double* in;
-  std::int64_t in_first;
-  double* out;
-  std::int64_t out_first;
-
-  const double* input(std::int64_t n) const { return in + (n - in_first); }
-  double* output(std::int64_t n) const { return out + (n - out_first); }
-};
 
 // The exact sums E[k] a block at n0 reads, for k in [n0 − margin,
 // n0 + block_size + margin): past 2^24 its outputs read E at float(n),
@@ -470,12 +483,14 @@ WAVE_EFFECT_ALWAYS_INLINE bool periodic_block_in(const echo_buffers& io, std::in
   const std::int64_t octave = float_exact_limit * q / 2;  // where floats become q apart
   const std::int64_t early = (n0 - (q / 2 + 1)) & 3;
   const std::int64_t first = n0 - early;
-  if (first < octave || first + periodic_size > 2 * octave || first + periodic_size > count) {
+  if (first < octave || first + wide_block_size > 2 * octave || first + wide_block_size > count) {
     return false;
   }
   const auto rotation = static_cast<int>(((first - (q / 2 + 1)) / 4) % (q / 2));
-  echo_block_rotated<q>(io.input(n0), io.output(n0), exact, early, rotation, plan,
-                        std::make_integer_sequence<int, q / 2>());
+  sum_wide_block(io, n0, early, [&](double* sums) WAVE_EFFECT_INLINE_LAMBDA {
+    echo_block_rotated<q>(io.input(first), sums, exact == nullptr ? nullptr : exact - early,
+                          rotation, plan, std::make_integer_sequence<int, q / 2>());
+  });
   return true;
 }
 
@@ -525,9 +540,9 @@ void add_echoes_rounded(const echo_buffers& io, const sample_window& window, std
         }
         const double* exact = exact_sums_for(io, n0, top || !carried, plan, sums);
         carried = true;
-        if (n0 - 3 >= float_exact_limit && n0 + realigned_size <= 2 * float_exact_limit &&
-            n0 + realigned_size <= window.count) {
-          echo_block_realigned(io.input(n0), io.output(n0), exact, n0, plan);
+        if (n0 - 3 >= float_exact_limit && n0 + wide_block_size <= 2 * float_exact_limit &&
+            n0 + wide_block_size <= window.count) {
+          echo_block_realigned(io, exact, n0, plan);
           return;
         }
         if (periodic_block(io, n0, exact, window.count, plan)) {
@@ -770,7 +785,7 @@ void apply_reverb_stretch(const sample_window& in, double* out, std::int64_t beg
   const std::int64_t read_end = std::min(in.first + in.size, reach.window_end(end, in.count));
   const tap_plan plan =
       plan_taps(in.at(read_first), read_end - read_first, in.held_16_bit, spacing);
-  const echo_buffers io{in.samples, in.first, out, begin};
+  const echo_buffers io{in.samples, in.first, out, begin, end};
 
   // Three stretches: before the last tap's offset some taps fall before the
   // start; then every tap has its fixed offset up to 2^24; past it the
