@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "core/disk_flusher.hpp"
 #include "core/large_buffer.hpp"
@@ -47,17 +48,22 @@ class input_window {
     }
     first_ = first;
     end_ = last;
+    std::vector<double> peaks(static_cast<std::size_t>(pool.workers()));
     pool.run([&](int worker) {
       const auto [from, to] = piece_of(first + kept, last, worker, pool.workers());
-      read_wave_samples(input, from, to - from, samples_.get() + (from - first));
+      peaks[static_cast<std::size_t>(worker)] =
+          read_wave_samples(input, from, to - from, samples_.get() + (from - first));
     });
-    return {samples_.get(), first, last - first, input.sample_count, input.sample_rate, true};
+    peak_ = std::max(peak_, *std::max_element(peaks.begin(), peaks.end()));
+    return {samples_.get(),    first, last - first, input.sample_count,
+            input.sample_rate, true,  peak_};
   }
 
  private:
   large_buffer samples_;
   std::int64_t first_ = 0;
   std::int64_t end_ = 0;
+  double peak_ = 0.0;  // the largest magnitude read so far: a bound for all the window holds
 };
 
 }  // namespace

@@ -35,6 +35,10 @@ struct sample_window {
   // negative zero), as the samples of a 16-bit file are: the reverb then
   // sums its first echoes exactly without looking.
   bool held_16_bit = false;
+  // Where held_16_bit, no sample's magnitude is above this (none above 1
+  // ever is): the quieter the sound, the fewer of its echoes the reverb
+  // needs to add before no later one can move a sum.
+  double held_peak = 1.0;
 
   double operator[](std::int64_t n) const { return samples[n - first]; }
   const double* at(std::int64_t n) const { return samples + (n - first); }

@@ -634,8 +634,10 @@ window_survey survey_window(const double* in, std::int64_t count) {
 }
 
 // The plan for outputs that read samples [0, count) from `in`; held_16_bit
-// as the window tells, else found by looking.
-tap_plan plan_taps(const double* in, std::int64_t count, bool held_16_bit, float spacing) {
+// and a bound on the magnitudes (held_peak) as the window tells, else found
+// by looking.
+tap_plan plan_taps(const double* in, std::int64_t count, bool held_16_bit, double held_peak,
+                   float spacing) {
   tap_plan plan{};
   plan.gain = echo_gains();
   for (int i = 1; i <= reverb_tap_count; ++i) {
@@ -643,8 +645,8 @@ tap_plan plan_taps(const double* in, std::int64_t count, bool held_16_bit, float
     plan.offset[i] = static_cast<std::int64_t>(std::ceil(distance));
     plan.whole[i] = plan.offset[i] == distance;
   }
-  // A held 16-bit sample is never larger than 1.
-  const window_survey survey = held_16_bit ? window_survey{1.0, true} : survey_window(in, count);
+  const window_survey survey =
+      held_16_bit ? window_survey{held_peak, true} : survey_window(in, count);
   for (int i = 0; i < static_cast<int>(plan.settle.size()); ++i) {
     plan.settle[i] = std::ldexp(survey.largest, 55 - i);  // infinity stays infinity
   }
@@ -778,13 +780,13 @@ void apply_reverb_stretch(const sample_window& in, double* out, std::int64_t beg
   }
   const float spacing = echo_spacing(in.sample_rate);
   // Any bound on the magnitudes the taps read serves the early stop (it
-  // never changes a result): 1 for held 16-bit samples, else the largest in
-  // the window these outputs read.
+  // never changes a result): the window's for held 16-bit samples, else the
+  // largest in the part of it these outputs read.
   const input_reach reach = reverb_reach(in.sample_rate);
   const std::int64_t read_first = std::max(in.first, reach.window_first(begin));
   const std::int64_t read_end = std::min(in.first + in.size, reach.window_end(end, in.count));
   const tap_plan plan =
-      plan_taps(in.at(read_first), read_end - read_first, in.held_16_bit, spacing);
+      plan_taps(in.at(read_first), read_end - read_first, in.held_16_bit, in.held_peak, spacing);
   const echo_buffers io{in.samples, in.first, out, begin, end};
 
   // Three stretches: before the last tap's offset some taps fall before the

@@ -255,16 +255,21 @@ struct file_window {
 
 // In the machine's own order the bytes are the samples already, and a plain
 // load of each lets the loop run in vector lanes; in the other order each
-// is swapped after its load, which vectorises too.
-void convert_samples(const std::uint8_t* bytes, double* samples, std::int32_t length,
-                     std::endian byte_order) {
+// is swapped after its load, which vectorises too. The extremes ride along
+// in lanes of their own.
+double convert_samples(const std::uint8_t* bytes, double* samples, std::int32_t length,
+                       std::endian byte_order) {
   static_assert(std::endian::native == std::endian::little ||
                 std::endian::native == std::endian::big);
+  std::int16_t lowest = 0;
+  std::int16_t highest = 0;
   if (byte_order == std::endian::native) {
     for (std::int32_t k = 0; k < length; ++k) {
       std::int16_t stored = 0;
       std::memcpy(&stored, bytes + 2 * k, sizeof stored);
       samples[k] = sample_from_s16(stored);
+      lowest = std::min(lowest, stored);
+      highest = std::max(highest, stored);
     }
   } else {
     for (std::int32_t k = 0; k < length; ++k) {
@@ -272,8 +277,12 @@ void convert_samples(const std::uint8_t* bytes, double* samples, std::int32_t le
       std::memcpy(&swapped, bytes + 2 * k, sizeof swapped);
       const auto stored = static_cast<std::int16_t>((swapped << 8) | (swapped >> 8));
       samples[k] = sample_from_s16(stored);
+      lowest = std::min(lowest, stored);
+      highest = std::max(highest, stored);
     }
   }
+  // -lowest can be 32768, which only an int holds.
+  return std::max(-static_cast<int>(lowest), static_cast<int>(highest)) / 32768.0;
 }
 
 void warn_of_clamped_size(const wave_layout& layout, const char* name, std::FILE* warnings) {
@@ -374,17 +383,20 @@ void open_wave(wave_source* source, const char* path, std::FILE* warnings) {
   source->byte_order = layout.byte_order;
 }
 
-void read_wave_samples(const wave_source& source, std::int64_t first, std::int64_t count,
-                       double* samples) {
+double read_wave_samples(const wave_source& source, std::int64_t first, std::int64_t count,
+                         double* samples) {
   constexpr std::int64_t block = 32768;
   std::array<std::uint8_t, 2 * block> bytes;
+  double peak = 0.0;
   for (std::int64_t start = 0; start < count; start += block) {
     const auto length = static_cast<std::int32_t>(std::min(block, count - start));
     read_exactly(source.file, source.name.c_str(), bytes.data(),
                  2 * static_cast<std::size_t>(length),
                  source.data_offset + 2 * static_cast<std::uint64_t>(first + start));
-    convert_samples(bytes.data(), samples + start, length, source.byte_order);
+    peak =
+        std::max(peak, convert_samples(bytes.data(), samples + start, length, source.byte_order));
   }
+  return peak;
 }
 
 void read_wave(wave_data* wave, const char* path, std::FILE* warnings) {

@@ -33,9 +33,10 @@ using read_bytes_at = std::function<void(std::uint64_t offset, std::span<std::ui
 // holds anything else.
 wave_layout find_wave_layout(const read_bytes_at& read, std::uint64_t file_size, const char* name);
 
-// Turns `length` stored samples (16-bit, in `byte_order`) into doubles.
-void convert_samples(const std::uint8_t* bytes, double* samples, std::int32_t length,
-                     std::endian byte_order);
+// Turns `length` stored samples (16-bit, in `byte_order`) into doubles, and
+// gives the largest magnitude among them (0 for none).
+double convert_samples(const std::uint8_t* bytes, double* samples, std::int32_t length,
+                       std::endian byte_order);
 
 // A defect the reader tolerates, told on one line of `warnings`: a "data"
 // chunk that declares more than the file holds.

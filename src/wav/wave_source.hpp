@@ -31,8 +31,9 @@ struct wave_source {
 // the file) is told on one line of `warnings`.
 void open_wave(wave_source* source, const char* path, std::FILE* warnings);
 
-// Samples [first, first + count) as doubles s / 32768. Throws io_error when
-// they cannot be read, or when the file has shrunk since it was opened. Safe
-// to call from several threads at once.
-void read_wave_samples(const wave_source& source, std::int64_t first, std::int64_t count,
-                       double* samples);
+// Samples [first, first + count) as doubles s / 32768; gives the largest
+// magnitude among them (0 for none). Throws io_error when they cannot be
+// read, or when the file has shrunk since it was opened. Safe to call from
+// several threads at once.
+double read_wave_samples(const wave_source& source, std::int64_t first, std::int64_t count,
+                         double* samples);

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -99,6 +100,57 @@ TEST(StreamRun, WritesWhatTheFormulasGiveForEveryStretchLength) {
         }
       }
     }
+  }
+}
+
+// What an effect that only looks at its window saw of each stretch: the
+// loudest sample the run said the window could hold, and the loudest it held.
+struct window_look {
+  double told;
+  double held;
+};
+std::vector<window_look> looks;
+
+void look_at_window(const sample_window& in, double*, std::int64_t, std::int64_t,
+                    const effect_settings&) {
+  double held = 0.0;
+  for (std::int64_t k = 0; k < in.size; ++k) {
+    held = std::max(held, std::abs(in.samples[k]));
+  }
+  looks.push_back({in.held_16_bit ? in.held_peak : -1.0, held});
+}
+
+// The run tells an effect the loudest sample it has read so far, which no
+// sample its window holds can pass; here the loudest lies in the history
+// the window keeps from one stretch to the next, and only there.
+TEST(StreamRun, TellsTheEffectHowLoudItsWindowCanBe) {
+  const scratch_directory dir;
+  wave_data in = record(8000, 6000);
+  for (std::int32_t n = 0; n < in.sample_count; ++n) {
+    in.samples[n] = (n % 7 - 3) / 32768.0;
+  }
+  in.samples[1990] = -0.5;
+  write_wave(&in, dir.file("tec.wav").c_str());
+  const effect_description looking = {{},
+                                      [](std::int32_t) {
+                                        return input_reach{1500, 10};
+                                      },
+                                      look_at_window};
+  wave_source input;
+  open_wave(&input, dir.file("tec.wav").c_str(), stderr);
+  worker_pool pool(1);
+  output_file before = emptied(dir.file("before.csv"));
+  output_file after = emptied(dir.file("after.csv"));
+  output_file sound = create_replacement(dir.file("out.wav").c_str());
+  looks.clear();
+  stream_effect(input, {&looking, {}}, {before, after, sound}, pool, 1000);
+  give_final_name(sound);
+  const double told[] = {3 / 32768.0, 0.5, 0.5, 0.5, 0.5, 0.5};
+  const double held[] = {3 / 32768.0, 0.5, 0.5, 0.5, 3 / 32768.0, 3 / 32768.0};
+  ASSERT_EQ(looks.size(), 6u);
+  for (std::size_t k = 0; k < looks.size(); ++k) {
+    EXPECT_EQ(looks[k].told, told[k]) << "stretch " << k;
+    EXPECT_EQ(looks[k].held, held[k]) << "stretch " << k;
   }
 }
 

@@ -246,6 +246,39 @@ TEST(WavReader, HoldsStoredSamplesAsExactFractionsOfFullScale) {
   EXPECT_EQ(wave.samples[5], 1.0 - 1.0 / 32768);
 }
 
+// Reading gives the largest magnitude among the samples read, in either
+// byte order, wherever it lies among them: -32768 is full scale.
+TEST(WavReader, ReadingGivesTheLargestMagnitude) {
+  struct peak_case {
+    std::vector<std::int16_t> extremes;  // placed from sample 40000 on, past the first block
+    double peak;
+  };
+  const peak_case cases[] = {
+      {{-32768, 32767}, 1.0},
+      {{32767, -32767}, 32767 / 32768.0},
+      {{-3, 2}, 3 / 32768.0},
+      {{0}, 0.0},
+  };
+  scratch_directory dir;
+  for (const peak_case& c : cases) {
+    std::vector<std::int16_t> samples(50000, 1);
+    std::copy(c.extremes.begin(), c.extremes.end(), samples.begin() + 40000);
+    if (c.peak == 0.0) {
+      std::fill(samples.begin(), samples.end(), 0);
+    }
+    for (const bool rifx : {false, true}) {
+      const bytes file = canonical_wave(8000, samples);
+      dir.write("tec.wav", rifx ? as_rifx(file) : file);
+      wave_source source;
+      open_wave(&source, dir.file("tec.wav").c_str(), stderr);
+      std::vector<double> read(samples.size());
+      EXPECT_EQ(read_wave_samples(source, 0, 50000, read.data()), c.peak) << rifx;
+      EXPECT_EQ(read_wave_samples(source, 0, 40000, read.data()),
+                c.peak == 0.0 ? 0.0 : 1 / 32768.0);
+    }
+  }
+}
+
 TEST(WavReader, SkippedChunksDoNotLeakIntoTheSamples) {
   scratch_directory dir;
   dir.write("tec.wav", riff_wave({format_chunk(1, 1, 8000, 16), chunk("LIST", bytes(9, 0x7F)),
