@@ -1,12 +1,13 @@
 #pragma once
 
-// A sine for the vibrato's fast path, four lanes at a time: the argument
-// reduced by multiples of π/2 (Cody and Waite, π/2 in a 33-bit head and its
-// tail) and fdlibm's polynomials for sine and cosine on [−π/4, π/4]. For
-// 0 ≤ x < 2^19 it stays within 2^-45 of the true sine: the one bound the
-// vibrato's margin is built on, and the one the tests check. It does not
-// replace the library's sin: the vibrato uses it only where its result
-// provably rounds to the same 32-bit delay, and calls sin everywhere else.
+// A sine and cosine for the vibrato's fast path, four lanes at a time: the
+// argument reduced by multiples of π/2 (Cody and Waite, π/2 in a 33-bit
+// head and its tail) and fdlibm's polynomials for sine and cosine on
+// [−π/4, π/4]. For 0 ≤ x < 2^19 each stays within 2^-45 of the true value:
+// the bound the vibrato's margin starts from, and the one the tests check.
+// It does not replace the library's sin: the vibrato turns these values
+// on to the sines of the samples after, and uses those only where they
+// provably round to the same 32-bit delay, calling sin everywhere else.
 
 #include <cstdint>
 #include <cstring>
@@ -63,53 +64,23 @@ WAVE_EFFECT_ALWAYS_INLINE void cosine_polynomial(const reduced4& x, lanes4& out)
 
 }  // namespace quick_sine_detail
 
-// sin(x) for the four lanes of `x` (each 0 ≤ x < 2^19).
-WAVE_EFFECT_ALWAYS_INLINE void quick_sine4(const double* x, double* sine) {
+// sin(x) and cos(x) for the four lanes of `x` (each 0 ≤ x < 2^19), within
+// the same bound: cos(x) is sin(x + π/2), its polynomials one quadrant on.
+WAVE_EFFECT_ALWAYS_INLINE void quick_sine_cosine4(const lanes4& x, lanes4& sine, lanes4& cosine) {
   using namespace quick_sine_detail;
-  lanes4 v;
-  std::memcpy(&v, x, sizeof v);
   reduced4 reduced;
-  reduce4(v, reduced);
+  reduce4(x, reduced);
   mask4 bits;
   std::memcpy(&bits, &reduced.shifted, sizeof bits);  // the integer sits in the low bits
   const mask4 odd = (bits & std::int64_t{1}) != std::int64_t{0};
-  const mask4 negative = (bits & std::int64_t{2}) != std::int64_t{0};
+  const mask4 sine_negative = (bits & std::int64_t{2}) != std::int64_t{0};
+  const mask4 cosine_negative = ((bits + std::int64_t{1}) & std::int64_t{2}) != std::int64_t{0};
   lanes4 sine_r;
   lanes4 cosine_r;
   sine_polynomial(reduced, sine_r);
   cosine_polynomial(reduced, cosine_r);
-  lanes4 result = SELECT_LANES(odd, cosine_r, sine_r);
-  result = SELECT_LANES(negative, -result, result);
-  std::memcpy(sine, &result, sizeof result);
-}
-
-// The multiple of π/2 that quick_sine4 reduces x by. It never falls as x
-// grows, so every x between two with the same multiple has it too.
-inline std::int64_t quick_sine_quadrant(double x) {
-  using namespace quick_sine_detail;
-  return static_cast<std::int64_t>((x * two_over_pi + shifter) - shifter);
-}
-
-// quick_sine4 for lanes that all reduce by one multiple of π/2, known
-// beforehand (from quick_sine_quadrant): `odd` when it is odd, `negative`
-// when it is 2 or 3 modulo 4. The same values, from one of the two
-// polynomials instead of both.
-template <bool odd>
-WAVE_EFFECT_ALWAYS_INLINE void quick_sine4_in_quadrant(const double* x, double* sine,
-                                                       bool negative) {
-  using namespace quick_sine_detail;
-  lanes4 v;
-  std::memcpy(&v, x, sizeof v);
-  reduced4 reduced;
-  reduce4(v, reduced);
-  lanes4 result;
-  if constexpr (odd) {
-    cosine_polynomial(reduced, result);
-  } else {
-    sine_polynomial(reduced, result);
-  }
-  if (negative) {
-    result = -result;
-  }
-  std::memcpy(sine, &result, sizeof result);
+  sine = SELECT_LANES(odd, cosine_r, sine_r);
+  sine = SELECT_LANES(sine_negative, -sine, sine);
+  cosine = SELECT_LANES(odd, sine_r, cosine_r);
+  cosine = SELECT_LANES(cosine_negative, -cosine, cosine);
 }

@@ -37,6 +37,9 @@ struct vibrato_setting {
   float depth;  // its swing, the same value
 };
 
+// The formula's phase of sample n: n × 10π / rate in double precision.
+inline double phase_of(const vibrato_setting& v, double n) { return (n * modulation) / v.rate; }
+
 // Output sample n from its 32-bit delay tau: the read position t = n − tau,
 // interpolated between in[m] and in[m + 1], m = trunc(t); or 0 where there
 // is nothing to read.
@@ -57,27 +60,29 @@ inline double interpolated(const vibrato_setting& v, std::int32_t n, float tau) 
 }
 
 // tau = sin(phase) × depth + d, rounded to a 32-bit float, with the library's
-// sin as the formula has it, for four samples whose quick sines are in
-// `quick`. The quick sine keeps to the bound stated in quick_sine.hpp, and
-// the library's sin is within an ulp of the true sine, so the formula's q
-// lies within depth × 2^-44.9 + |q| × 2^-52 of the quick one. Rounding to a
-// float never reverses an order: where both ends of a margin wider than
-// that (and than the rounding of the ends themselves) round to one float,
-// so does the formula's q, and that float is tau. Otherwise sin decides: for
-// a few samples in a thousand (mostly where q nears 0, and floats lie
-// closer together than the margin is wide). The phases are all inside the
-// quick sine's range.
-WAVE_EFFECT_ALWAYS_INLINE void swung_delays4(const vibrato_setting& v, const double* phase_at,
-                                             const double* quick_at, float_lanes4& tau) {
-  lanes4 quick;
-  LOAD_LANES(quick, quick_at);
-  const lanes4 q = quick * static_cast<double>(v.depth) + static_cast<double>(v.d);
+// sin and the phase as the formula has them, for four samples from `first`
+// on whose sines are within `sine_error` of the true sines of their phases
+// (see block_delays) in `sine_at`. The library's sin is within an ulp of
+// the true sine, so the formula's q lies within depth × (sine_error +
+// 2^-52) + |q| × 2^-52 of the one from `sine_at`. Rounding to a float never
+// reverses an order: where both ends of a margin wider than that (and than
+// the rounding of the ends themselves) round to one float, so does the
+// formula's q, and that float is tau. Otherwise sin decides: for a few
+// samples in a thousand (mostly where q nears 0, and floats lie closer
+// together than the margin is wide).
+WAVE_EFFECT_ALWAYS_INLINE void swung_delays4(const vibrato_setting& v, double first,
+                                             const double* sine_at, double sine_error,
+                                             float_lanes4& tau) {
+  lanes4 sine;
+  LOAD_LANES(sine, sine_at);
+  const lanes4 q = sine * static_cast<double>(v.depth) + static_cast<double>(v.d);
   mask4 q_bits;
   std::memcpy(&q_bits, &q, sizeof q_bits);
   q_bits = q_bits & std::int64_t{0x7FFFFFFFFFFFFFFF};  // fabs
   lanes4 magnitude;
   std::memcpy(&magnitude, &q_bits, sizeof magnitude);
-  const lanes4 margin = static_cast<double>(v.depth) * 0x1p-40 + magnitude * 0x1p-50;
+  const double swing_margin = static_cast<double>(v.depth) * (sine_error + 0x1p-50);
+  const lanes4 margin = swing_margin + magnitude * 0x1p-50;
   tau = CONVERT_LANES(q - margin, float_lanes4);
   const float_lanes4 upper = CONVERT_LANES(q + margin, float_lanes4);
   // The same bits (a zero of either sign on the two sides counts as unsure),
@@ -92,7 +97,7 @@ WAVE_EFFECT_ALWAYS_INLINE void swung_delays4(const vibrato_setting& v, const dou
   if ((words[0] | words[1]) != 0) {
     for (int lane = 0; lane < 4; ++lane) {
       if (std::bit_cast<std::uint32_t>(tau[lane]) != std::bit_cast<std::uint32_t>(upper[lane])) {
-        tau[lane] = static_cast<float>(std::sin(phase_at[lane]) * v.depth + v.d);
+        tau[lane] = static_cast<float>(std::sin(phase_of(v, first + lane)) * v.depth + v.d);
       }
     }
   }
@@ -134,55 +139,80 @@ WAVE_EFFECT_ALWAYS_INLINE void interpolated4(const lanes4& index, const float_la
 
 constexpr int block = 256;
 
+// The sines of a block come from four chains of four lanes, each chain
+// turned by the phase of chain_step samples at a time: a rotation, four
+// multiplications and two additions, where a sine takes some twenty
+// operations and the phase a division.
+constexpr int chain_count = 4;
+constexpr int chain_step = 4 * chain_count;
+constexpr int turns_per_block = block / chain_step;
+
+// The turn: chain_step × 10π / rate rounded to a double, and its cosine and
+// sine.
+struct sine_turn {
+  double angle;
+  double cosine;
+  double sine;
+};
+
+sine_turn turn_of(const vibrato_setting& v) {
+  const double angle = (chain_step * modulation) / v.rate;  // chain_step × 10π is exact
+  return {angle, std::cos(angle), std::sin(angle)};
+}
+
+// How far a block's sines can lie from the true sines of the formula's
+// phases, the last of which is `last_phase`. The chains start from the
+// quick sines and cosines of the first phases, within 2^-45, and each turn
+// adds up to four roundings below 1 and the errors of the turn's cosine and
+// sine (an ulp each), less than 2^-50 (2^-46 over a block's 16 turns):
+// 2^-40 holds both many times over. The angle a chain has reached differs
+// from the formula's phase by the roundings of the two phases (2^-52 of
+// each, relatively) and by the rounding of the turn (2^-53 of it) once for
+// each turn.
+double block_sine_error(const sine_turn& turn, double last_phase) {
+  return 0x1p-40 + last_phase * 0x1p-51 + turns_per_block * turn.angle * 0x1p-53;
+}
+
 // The delays of samples [start, start + length), length ≤ block, into
-// tau[0, length) and up to the next multiple of four: the phases, the quick
-// sines and the delays, four lanes at a time. Each in a pass of its own:
-// in one pass the steps of four lanes form a chain too long for the
-// processor to overlap.
-WAVE_EFFECT_ALWAYS_INLINE void block_delays(const vibrato_setting& v, std::int64_t start,
-                                            int length, float* tau) {
-  alignas(32) double phase[block];
-  alignas(32) double quick[block];
-  // n × 10π / rate, both in double precision as the formula has it (the
-  // division is the costly step).
-  const lanes4 modulations = {modulation, modulation, modulation, modulation};
-  const lanes4 rates = {v.rate, v.rate, v.rate, v.rate};
+// tau[0, length) and up to the next multiple of four: the sines, then the
+// delays, four lanes at a time.
+WAVE_EFFECT_ALWAYS_INLINE void block_delays(const vibrato_setting& v, const sine_turn& turn,
+                                            std::int64_t start, int length, float* tau) {
   const auto first = static_cast<double>(start);
-  lanes4 n = {first, first + 1, first + 2, first + 3};
   const int lanes = (length + 3) / 4 * 4;
-  for (int j = 0; j < lanes; j += 4, n = n + 4.0) {
-    const lanes4 phases = (n * modulations) / rates;
-    STORE_LANES(phase + j, phases);
-  }
-  if (!(phase[lanes - 1] < quick_sine_limit)) {
+  const double last_phase = phase_of(v, first + (lanes - 1));
+  if (!(last_phase < quick_sine_limit)) {
     // Past the quick sine's range (the phases only grow): sin throughout.
     for (int j = 0; j < lanes; ++j) {
-      tau[j] = static_cast<float>(std::sin(phase[j]) * v.depth + v.d);
+      tau[j] = static_cast<float>(std::sin(phase_of(v, first + j)) * v.depth + v.d);
     }
     return;
   }
-  // A quarter period is rate / 20 samples, so most blocks lie in one
-  // quadrant of the sine and need one of its polynomials.
-  const std::int64_t quadrant = quick_sine_quadrant(phase[0]);
-  if (quadrant == quick_sine_quadrant(phase[lanes - 1])) {
-    const bool negative = (quadrant & 2) != 0;
-    if ((quadrant & 1) != 0) {
-      for (int j = 0; j < lanes; j += 4) {
-        quick_sine4_in_quadrant<true>(phase + j, quick + j, negative);
-      }
-    } else {
-      for (int j = 0; j < lanes; j += 4) {
-        quick_sine4_in_quadrant<false>(phase + j, quick + j, negative);
-      }
-    }
-  } else {
-    for (int j = 0; j < lanes; j += 4) {
-      quick_sine4(phase + j, quick + j);
+  alignas(32) double sines[block];
+  lanes4 sine[chain_count];
+  lanes4 cosine[chain_count];
+  const lanes4 modulations = {modulation, modulation, modulation, modulation};
+  const lanes4 rates = {v.rate, v.rate, v.rate, v.rate};
+  for (int c = 0; c < chain_count; ++c) {
+    const double n = first + 4 * c;
+    const lanes4 phases = (lanes4{n, n + 1, n + 2, n + 3} * modulations) / rates;
+    quick_sine_cosine4(phases, sine[c], cosine[c]);
+  }
+  const double turn_cosine = turn.cosine;
+  const double turn_sine = turn.sine;
+  for (int j = 0; j < lanes; j += chain_step) {
+    WAVE_EFFECT_UNROLL
+    for (int c = 0; c < chain_count; ++c) {
+      STORE_LANES(sines + j + 4 * c, sine[c]);
+      const lanes4 turned_sine = sine[c] * turn_cosine + cosine[c] * turn_sine;
+      cosine[c] = cosine[c] * turn_cosine - sine[c] * turn_sine;
+      sine[c] = turned_sine;
     }
   }
+  const double sine_error = block_sine_error(turn, last_phase);
   for (int j = 0; j < lanes; j += 4) {
     float_lanes4 delays;
-    swung_delays4(v, phase + j, quick + j, delays);
+    swung_delays4(v, first + j, sines + j, sine_error, delays);
     std::memcpy(tau + j, &delays, sizeof delays);
   }
 }
@@ -190,11 +220,12 @@ WAVE_EFFECT_ALWAYS_INLINE void block_delays(const vibrato_setting& v, std::int64
 // The delays of samples [begin, end) into tau[0, end − begin), a block at a
 // time.
 WAVE_EFFECT_CLONES
-void delays_range(const vibrato_setting& v, float* tau, std::int64_t begin, std::int64_t end) {
+void delays_range(const vibrato_setting& v, const sine_turn& turn, float* tau, std::int64_t begin,
+                  std::int64_t end) {
   alignas(16) float lanes[block];
   for (std::int64_t start = begin; start < end; start += block) {
     const auto length = static_cast<int>(std::min<std::int64_t>(block, end - start));
-    block_delays(v, start, length, lanes);
+    block_delays(v, turn, start, length, lanes);
     std::memcpy(tau + (start - begin), lanes, sizeof(float) * static_cast<std::size_t>(length));
   }
 }
@@ -207,9 +238,10 @@ void vibrato_range(const vibrato_setting& v, double* out, std::int64_t begin, st
   alignas(16) float tau[block];
   const std::int32_t count = v.count;
   const double last_pair = static_cast<double>(count) - 1.0;
+  const sine_turn turn = turn_of(v);
   for (std::int64_t start = begin; start < end; start += block) {
     const auto length = static_cast<int>(std::min<std::int64_t>(block, end - start));
-    delays_range(v, tau, start, start + length);
+    delays_range(v, turn, tau, start, start + length);
     // The spare is min(start, count − 2) (count ≥ 2): the window for the
     // outputs from start on holds it and the sample after it.
     const auto first = static_cast<double>(start);
@@ -261,15 +293,14 @@ double vibrato_sample(const sample_window& in, std::int32_t n) {
   if (!vibrato_setting_for(in, &v)) {
     return 0.0;
   }
-  const double phase = (n * modulation) / v.rate;
-  return interpolated(v, n, static_cast<float>(std::sin(phase) * v.depth + v.d));
+  return interpolated(v, n, static_cast<float>(std::sin(phase_of(v, n)) * v.depth + v.d));
 }
 
 void vibrato_delays(std::int32_t sample_rate, std::int64_t begin, std::int64_t end, float* tau) {
   vibrato_setting v{};
   const sample_window nothing{nullptr, 0, 0, 1, sample_rate};
   if (vibrato_setting_for(nothing, &v)) {
-    delays_range(v, tau, begin, end);
+    delays_range(v, turn_of(v), tau, begin, end);
   }
 }
 
