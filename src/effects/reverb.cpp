@@ -173,6 +173,7 @@ WAVE_EFFECT_ALWAYS_INLINE void sum_echoes(const double* WAVE_EFFECT_RESTRICT in,
   const int last_tap = exact != nullptr ? last_tap_felt<vectors>(sum, plan) : reverb_tap_count;
   for (int i = first_tap; i <= last_tap; ++i) {
     const double* tap = in - plan.offset[i];
+    WAVE_EFFECT_HOLD(tap);
     const double gain = plan.gain[i];
     WAVE_EFFECT_UNROLL
     for (int v = 0; v < vectors; ++v) {

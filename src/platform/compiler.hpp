@@ -12,6 +12,10 @@
 //   WAVE_EFFECT_CLONES         a function worth a second, AVX2 build
 //   WAVE_EFFECT_UNROLL         before a loop over a block's few vectors:
 //                              unrolled whole, so that they stay in registers
+//   WAVE_EFFECT_HOLD(p)        after it, the compiler takes p as it finds it
+//                              in a register: reads at p + k then take one
+//                              address each, where GCC would work out
+//                              k − offset anew for every k
 //   lanes4, lanes2             four and two doubles side by side
 //   mask4, mask2               their comparisons: all ones where one holds
 //   float_lanes4, int_lanes4   four 32-bit floats, four 32-bit ints
@@ -44,11 +48,13 @@
 #define WAVE_EFFECT_INLINE_LAMBDA __attribute__((always_inline))
 #define WAVE_EFFECT_RESTRICT __restrict
 #define WAVE_EFFECT_UNROLL _Pragma("GCC unroll 16")
+#define WAVE_EFFECT_HOLD(pointer) __asm__("" : "+r"(pointer))
 #else
 #define WAVE_EFFECT_ALWAYS_INLINE inline
 #define WAVE_EFFECT_INLINE_LAMBDA
 #define WAVE_EFFECT_RESTRICT
 #define WAVE_EFFECT_UNROLL
+#define WAVE_EFFECT_HOLD(pointer) static_cast<void>(pointer)
 #endif
 
 // GCC picks one clone when the program starts, from what the processor has.
