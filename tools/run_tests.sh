@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds wave_effect and runs every test: the optimised build; the whole
-# suite again under AddressSanitizer and UndefinedBehaviorSanitizer (clang),
+# Builds wave_effect and runs every test: the optimised build, and its unit
+# tests of the vector loops again as a processor without AVX2 (under
+# qemu-user, where installed); the whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer (clang),
 # then the WAV reader's fuzzer for a bounded time (FUZZ_SECONDS, 60 by
 # default); the standard-C++ build with no compiler extensions; and, where
 # their tools are installed, the Windows build under Wine and the aarch64
@@ -21,6 +22,20 @@ run_suite() {
 
 run_suite release
 python3 tests/e2e/package_test.py deb build/release
+
+# The vector loops are built twice on x86-64, and a processor with AVX2, as
+# this one likely is, only ever runs the one for it: their tests run again
+# under qemu-user as a processor without it, two halves side by side.
+if [ "$(uname -m)" = x86_64 ] && command -v qemu-x86_64 >/dev/null 2>&1; then
+  echo "x86-64 without AVX2: the effects and the dumps under qemu-x86_64 -cpu Nehalem"
+  plain=(qemu-x86_64 -cpu Nehalem build/release/tests/unit_tests --gtest_brief=1)
+  "${plain[@]}" --gtest_filter='ReverbFastPath.*:Reverb.*:Distortion.*:Effects.*' &
+  first=$!
+  "${plain[@]}" --gtest_filter='VibratoFastPath.*:Vibrato.*:QuickSine.*:SampleText*:*Dump*:WavWriter*'
+  wait "$first"
+else
+  echo "x86-64 without AVX2 skipped: not an x86-64 machine with qemu-user"
+fi
 run_suite sanitize
 
 # Fuzzing: a scratch copy of the seed corpus grows; the repository's stays

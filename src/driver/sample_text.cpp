@@ -331,8 +331,9 @@ WAVE_EFFECT_ALWAYS_INLINE char* write_lines(char* out, const double* samples, st
 
 }  // namespace
 
-WAVE_EFFECT_CLONES
-char* write_sample_text(char* out, const double* samples, std::int32_t count) {
+WAVE_EFFECT_TWO_BUILDS(char*, write_sample_text,
+                       (char* out, const double* samples, std::int32_t count),
+                       (out, samples, count)) {
   // Silence is common: a fifth of the demo's samples, and every output of
   // no effect. Where it opens or closes the values, found a value at a time
   // from either end, its lines are copied; sound stops each search at once.

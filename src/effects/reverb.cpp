@@ -446,9 +446,10 @@ WAVE_EFFECT_ALWAYS_INLINE const double* exact_sums_for(const echo_buffers& io, s
 
 // Samples [begin, end), all below 2^24 and at or past the last tap's offset:
 // tap i reads in[n − offset[i]].
-WAVE_EFFECT_CLONES
-void add_echoes_steady(const echo_buffers& io, std::int64_t begin, std::int64_t end,
-                       const tap_plan& plan) {
+WAVE_EFFECT_TWO_BUILDS(void, add_echoes_steady,
+                       (const echo_buffers& io, std::int64_t begin, std::int64_t end,
+                        const tap_plan& plan),
+                       (io, begin, end, plan)) {
   exact_sums sums;
   for_each_block(
       begin, end, plan.offset[1],
@@ -514,9 +515,10 @@ WAVE_EFFECT_ALWAYS_INLINE bool periodic_block(const echo_buffers& io, std::int64
 // on either side of n, and tap i reads in[r − offset[i]]. A block whose
 // first tap, or whose exact sums, could read past the end of the record
 // goes through the formula.
-WAVE_EFFECT_CLONES
-void add_echoes_rounded(const echo_buffers& io, const sample_window& window, std::int64_t begin,
-                        std::int64_t end, const tap_plan& plan, float spacing) {
+WAVE_EFFECT_TWO_BUILDS(void, add_echoes_rounded,
+                       (const echo_buffers& io, const sample_window& window, std::int64_t begin,
+                        std::int64_t end, const tap_plan& plan, float spacing),
+                       (io, window, begin, end, plan, spacing)) {
   auto formula = [&](std::int64_t n0, std::int64_t length) WAVE_EFFECT_INLINE_LAMBDA {
     for (std::int64_t n = n0; n < n0 + length; ++n) {
       *io.output(n) = reverb_sample(window, static_cast<std::int32_t>(n), spacing);
@@ -724,9 +726,10 @@ WAVE_EFFECT_ALWAYS_INLINE void echo_block_at_start(const echo_buffers& io, std::
   }
 }
 
-WAVE_EFFECT_CLONES
-void add_echoes_at_start(const echo_buffers& io, std::int64_t begin, std::int64_t end,
-                         const tap_plan& plan) {
+WAVE_EFFECT_TWO_BUILDS(void, add_echoes_at_start,
+                       (const echo_buffers& io, std::int64_t begin, std::int64_t end,
+                        const tap_plan& plan),
+                       (io, begin, end, plan)) {
   std::int64_t n0 = begin;
   for (; n0 + block_size <= end; n0 += block_size) {
     echo_block_at_start(io, n0, plan);

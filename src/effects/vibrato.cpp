@@ -219,9 +219,10 @@ WAVE_EFFECT_ALWAYS_INLINE void block_delays(const vibrato_setting& v, const sine
 
 // The delays of samples [begin, end) into tau[0, end − begin), a block at a
 // time.
-WAVE_EFFECT_CLONES
-void delays_range(const vibrato_setting& v, const sine_turn& turn, float* tau, std::int64_t begin,
-                  std::int64_t end) {
+WAVE_EFFECT_TWO_BUILDS(void, delays_range,
+                       (const vibrato_setting& v, const sine_turn& turn, float* tau,
+                        std::int64_t begin, std::int64_t end),
+                       (v, turn, tau, begin, end)) {
   alignas(16) float lanes[block];
   for (std::int64_t start = begin; start < end; start += block) {
     const auto length = static_cast<int>(std::min<std::int64_t>(block, end - start));
@@ -233,8 +234,10 @@ void delays_range(const vibrato_setting& v, const sine_turn& turn, float* tau, s
 // Samples [begin, end) into out[0, end − begin), a block at a time: the
 // delays, then the interpolation four lanes at a time and the last few
 // samples one by one.
-WAVE_EFFECT_CLONES
-void vibrato_range(const vibrato_setting& v, double* out, std::int64_t begin, std::int64_t end) {
+WAVE_EFFECT_TWO_BUILDS(void, vibrato_range,
+                       (const vibrato_setting& v, double* out, std::int64_t begin,
+                        std::int64_t end),
+                       (v, out, begin, end)) {
   alignas(16) float tau[block];
   const std::int32_t count = v.count;
   const double last_pair = static_cast<double>(count) - 1.0;

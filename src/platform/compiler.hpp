@@ -9,7 +9,9 @@
 //   WAVE_EFFECT_ALWAYS_INLINE  a function the hot loops need inlined
 //   WAVE_EFFECT_INLINE_LAMBDA  the same for a lambda (after its parameters)
 //   WAVE_EFFECT_RESTRICT       a pointer that no other pointer in scope aliases
-//   WAVE_EFFECT_CLONES         a function worth a second, AVX2 build
+//   WAVE_EFFECT_TWO_BUILDS(result, name, (parameters), (arguments))
+//                              before the body of a function worth a second,
+//                              AVX2 build, taken where the processor has AVX2
 //   WAVE_EFFECT_UNROLL         before a loop over a block's few vectors:
 //                              unrolled whole, so that they stay in registers
 //   WAVE_EFFECT_HOLD(p)        after it, the compiler takes p as it finds it
@@ -57,12 +59,31 @@
 #define WAVE_EFFECT_HOLD(pointer) static_cast<void>(pointer)
 #endif
 
-// GCC picks one clone when the program starts, from what the processor has.
-#if defined(WAVE_EFFECT_VECTOR_EXTENSIONS) && defined(__GNUC__) && !defined(__clang__) && \
-    defined(__x86_64__) && !defined(_WIN32)
-#define WAVE_EFFECT_CLONES __attribute__((target_clones("avx2", "default")))
+// The body is built twice, for any x86-64 and with AVX2, and a call goes to
+// the one the processor can run; vectors of four doubles are then single
+// instructions, where without AVX2 each is two. This is done by hand rather
+// than with GCC's target_clones, which needs the ELF loader's ifunc and so
+// leaves Windows, the program's home, without the second build.
+#if defined(WAVE_EFFECT_VECTOR_EXTENSIONS) && defined(__x86_64__)
+inline bool wave_effect_has_avx2() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return has;
+}
+#define WAVE_EFFECT_TWO_BUILDS(result, name, parameters, arguments)                 \
+  WAVE_EFFECT_ALWAYS_INLINE static result name##_built parameters;                  \
+  __attribute__((target("avx2"))) static result name##_avx2 parameters {            \
+    return name##_built arguments;                                                  \
+  }                                                                                 \
+  static result name##_plain parameters { return name##_built arguments; }          \
+  result name parameters {                                                          \
+    return wave_effect_has_avx2() ? name##_avx2 arguments : name##_plain arguments; \
+  }                                                                                 \
+  WAVE_EFFECT_ALWAYS_INLINE static result name##_built parameters
 #else
-#define WAVE_EFFECT_CLONES
+#define WAVE_EFFECT_TWO_BUILDS(result, name, parameters, arguments) result name parameters
 #endif
 
 // Lanes are loaded and stored by memcpy, which compilers turn into one

@@ -47,8 +47,9 @@ std::array<std::uint8_t, wave_header_size> wave_header(std::int32_t sample_rate,
 // NaN to the middle, + 0.5, and truncation, which for these positive values
 // is rounding to an integer (by adding and taking away 2^52) less one where
 // that rounded up. The integer is then in the low bits of t + 2^52.
-WAVE_EFFECT_CLONES
-void store_wave_samples(const double* samples, std::int64_t count, std::uint8_t* bytes) {
+WAVE_EFFECT_TWO_BUILDS(void, store_wave_samples,
+                       (const double* samples, std::int64_t count, std::uint8_t* bytes),
+                       (samples, count, bytes)) {
   std::int64_t k = 0;
   if constexpr (std::endian::native == std::endian::little) {
     const lanes4 one = {1.0, 1.0, 1.0, 1.0};
