@@ -37,6 +37,10 @@ struct vibrato_setting {
   float depth;  // its swing, the same value
 };
 
+// How far the quick sine of a phase may lie from its true sine, with room
+// to spare: quick_sine.hpp keeps to 2^-45.
+constexpr double quick_sine_error = 0x1p-40;
+
 // The formula's phase of sample n: n × 10π / rate in double precision.
 inline double phase_of(const vibrato_setting& v, double n) { return (n * modulation) / v.rate; }
 
@@ -60,21 +64,18 @@ inline double interpolated(const vibrato_setting& v, std::int32_t n, float tau) 
 }
 
 // tau = sin(phase) × depth + d, rounded to a 32-bit float, with the library's
-// sin and the phase as the formula has them, for four samples from `first`
-// on whose sines are within `sine_error` of the true sines of their phases
-// (see block_delays) in `sine_at`. The library's sin is within an ulp of
-// the true sine, so the formula's q lies within depth × (sine_error +
-// 2^-52) + |q| × 2^-52 of the one from `sine_at`. Rounding to a float never
-// reverses an order: where both ends of a margin wider than that (and than
-// the rounding of the ends themselves) round to one float, so does the
-// formula's q, and that float is tau. Otherwise sin decides: for a few
-// samples in a thousand (mostly where q nears 0, and floats lie closer
-// together than the margin is wide).
-WAVE_EFFECT_ALWAYS_INLINE void swung_delays4(const vibrato_setting& v, double first,
-                                             const double* sine_at, double sine_error,
-                                             float_lanes4& tau) {
-  lanes4 sine;
-  LOAD_LANES(sine, sine_at);
+// sin and the phase as the formula has them, for four samples whose sines,
+// within `sine_error` of the true sines of the formula's phases, are in
+// `sine`. The library's sin is within an ulp of the true sine, so the
+// formula's q lies within depth × (sine_error + 2^-52) + |q| × 2^-52 of the
+// one from `sine`. Rounding to a float never reverses an order: where both
+// ends of a margin wider than that (and than the rounding of the ends
+// themselves) round to one float, so does the formula's q, and that float
+// is tau. Gives whether that holds in every lane; `upper` differs from tau
+// in the lanes where it does not.
+WAVE_EFFECT_ALWAYS_INLINE bool sure_delays4(const vibrato_setting& v, const lanes4& sine,
+                                            double sine_error, float_lanes4& tau,
+                                            float_lanes4& upper) {
   const lanes4 q = sine * static_cast<double>(v.depth) + static_cast<double>(v.d);
   mask4 q_bits;
   std::memcpy(&q_bits, &q, sizeof q_bits);
@@ -84,7 +85,7 @@ WAVE_EFFECT_ALWAYS_INLINE void swung_delays4(const vibrato_setting& v, double fi
   const double swing_margin = static_cast<double>(v.depth) * (sine_error + 0x1p-50);
   const lanes4 margin = swing_margin + magnitude * 0x1p-50;
   tau = CONVERT_LANES(q - margin, float_lanes4);
-  const float_lanes4 upper = CONVERT_LANES(q + margin, float_lanes4);
+  upper = CONVERT_LANES(q + margin, float_lanes4);
   // The same bits (a zero of either sign on the two sides counts as unsure),
   // tested in two words: a comparison of memory would store both first.
   int_lanes4 lower_bits;
@@ -94,11 +95,34 @@ WAVE_EFFECT_ALWAYS_INLINE void swung_delays4(const vibrato_setting& v, double fi
   const int_lanes4 differing = lower_bits ^ upper_bits;
   std::uint64_t words[2];
   std::memcpy(words, &differing, sizeof words);
-  if ((words[0] | words[1]) != 0) {
-    for (int lane = 0; lane < 4; ++lane) {
-      if (std::bit_cast<std::uint32_t>(tau[lane]) != std::bit_cast<std::uint32_t>(upper[lane])) {
-        tau[lane] = static_cast<float>(std::sin(phase_of(v, first + lane)) * v.depth + v.d);
-      }
+  return (words[0] | words[1]) == 0;
+}
+
+// The delays of four samples from `first` on, from their sines in `sine_at`
+// (see sure_delays4). Where a lane is unsure, mostly where q nears 0 and
+// floats lie closer together than the margin is wide (about one sample in a
+// hundred at ten minutes, more as the phases grow), the four are taken
+// again from the quick sines of the formula's own phases, whose margin is
+// narrower; where even that cannot tell (a few samples in a thousand), sin
+// decides.
+WAVE_EFFECT_ALWAYS_INLINE void swung_delays4(const vibrato_setting& v, double first,
+                                             const double* sine_at, double sine_error,
+                                             float_lanes4& tau) {
+  lanes4 sine;
+  LOAD_LANES(sine, sine_at);
+  float_lanes4 upper;
+  if (sure_delays4(v, sine, sine_error, tau, upper)) {
+    return;
+  }
+  const lanes4 phases = (lanes4{first, first + 1, first + 2, first + 3} * modulation) / v.rate;
+  lanes4 cosine;
+  quick_sine_cosine4(phases, sine, cosine);
+  if (sure_delays4(v, sine, quick_sine_error, tau, upper)) {
+    return;
+  }
+  for (int lane = 0; lane < 4; ++lane) {
+    if (std::bit_cast<std::uint32_t>(tau[lane]) != std::bit_cast<std::uint32_t>(upper[lane])) {
+      tau[lane] = static_cast<float>(std::sin(phase_of(v, first + lane)) * v.depth + v.d);
     }
   }
 }
@@ -165,12 +189,12 @@ sine_turn turn_of(const vibrato_setting& v) {
 // quick sines and cosines of the first phases, within 2^-45, and each turn
 // adds up to four roundings below 1 and the errors of the turn's cosine and
 // sine (an ulp each), less than 2^-50 (2^-46 over a block's 16 turns):
-// 2^-40 holds both many times over. The angle a chain has reached differs
+// quick_sine_error holds both many times over. The angle a chain has reached differs
 // from the formula's phase by the roundings of the two phases (2^-52 of
 // each, relatively) and by the rounding of the turn (2^-53 of it) once for
 // each turn.
 double block_sine_error(const sine_turn& turn, double last_phase) {
-  return 0x1p-40 + last_phase * 0x1p-51 + turns_per_block * turn.angle * 0x1p-53;
+  return quick_sine_error + last_phase * 0x1p-51 + turns_per_block * turn.angle * 0x1p-53;
 }
 
 // The delays of samples [start, start + length), length ≤ block, into
