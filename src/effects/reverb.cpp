@@ -149,11 +149,18 @@ WAVE_EFFECT_ALWAYS_INLINE int last_tap_felt(const lanes4* sum, const tap_plan& p
 // later tap can move any of them. read_tap(tap, v, read) gives vector v's
 // four readings of tap i, where tap = in − offset[i] (the window the
 // outputs read at positions n). Where `exact` is not null it holds the
-// exact sums E (read as a tap is), which stand for taps 1 to exact_taps.
-template <int vectors, class ReadTap>
+// exact sums E (read as a tap is), which stand for taps 1 to exact_taps,
+// and exact_read() is called once they are read: from then on they may
+// change.
+struct nothing_to_do {
+  void operator()() const {}
+};
+
+template <int vectors, class ReadTap, class ExactRead = nothing_to_do>
 WAVE_EFFECT_ALWAYS_INLINE void sum_echoes(const double* WAVE_EFFECT_RESTRICT in,
                                           double* WAVE_EFFECT_RESTRICT out, const double* exact,
-                                          const tap_plan& plan, ReadTap read_tap) {
+                                          const tap_plan& plan, ReadTap read_tap,
+                                          ExactRead exact_read = {}) {
   // Each vector is loaded on its own: copied as one run, the sums would go
   // through memory in pieces narrower than a vector, and every first add
   // would wait for them.
@@ -168,6 +175,9 @@ WAVE_EFFECT_ALWAYS_INLINE void sum_echoes(const double* WAVE_EFFECT_RESTRICT in,
       direct += read;
     }
     sum[v] = direct;
+  }
+  if (exact != nullptr) {
+    exact_read();
   }
   const int first_tap = exact != nullptr ? exact_taps + 1 : 1;
   const int last_tap = exact != nullptr ? last_tap_felt<vectors>(sum, plan) : reverb_tap_count;
@@ -195,12 +205,16 @@ constexpr int block_vectors = block_size / 4;
 
 // 32 outputs from n0 on (in and out at n0), below 2^24 and past the last
 // offset: positions n.
+template <class ExactRead>
 WAVE_EFFECT_ALWAYS_INLINE void echo_block_steady(const double* WAVE_EFFECT_RESTRICT in,
                                                  double* WAVE_EFFECT_RESTRICT out,
-                                                 const double* exact, const tap_plan& plan) {
-  sum_echoes<block_vectors>(in, out, exact, plan,
-                            [](const double* tap, int v, lanes4& read)
-                                WAVE_EFFECT_INLINE_LAMBDA { LOAD_LANES(read, tap + 4 * v); });
+                                                 const double* exact, const tap_plan& plan,
+                                                 ExactRead exact_read) {
+  sum_echoes<block_vectors>(
+      in, out, exact, plan,
+      [](const double* tap, int v, lanes4& read)
+          WAVE_EFFECT_INLINE_LAMBDA { LOAD_LANES(read, tap + 4 * v); },
+      exact_read);
 }
 
 // Where the loops read and write: input sample n at in[n − in_first] (a
@@ -295,8 +309,10 @@ WAVE_EFFECT_ALWAYS_INLINE void echo_part_coarse(const double* WAVE_EFFECT_RESTRI
 // at or before it, each vector's readings one load and a fixed permutation,
 // as in the steady loops. The window and the exact sums reach that far (3
 // before, 4 after); all 36 lie where floats are 2 apart.
+template <class ExactRead>
 WAVE_EFFECT_ALWAYS_INLINE void echo_block_realigned(const echo_buffers& io, const double* exact,
-                                                    std::int64_t n0, const tap_plan& plan) {
+                                                    std::int64_t n0, const tap_plan& plan,
+                                                    ExactRead exact_read) {
   const std::int64_t early = (n0 - 2) & 3;  // from n0 − early
   sum_wide_block(io, n0, early, [&](double* sums) WAVE_EFFECT_INLINE_LAMBDA {
     sum_echoes<wide_block_size / 4>(
@@ -305,7 +321,8 @@ WAVE_EFFECT_ALWAYS_INLINE void echo_block_realigned(const echo_buffers& io, cons
           lanes4 four;
           LOAD_LANES(four, tap + 4 * v);
           read = PERMUTE_LANES(four, 0, 2, 2, 2);
-        });
+        },
+        exact_read);
   });
 }
 
@@ -327,12 +344,14 @@ constexpr int periodic_margin(int q) {
   return (q / 2 + 4 + 3) / 4 * 4;
 }
 
-template <int q, int rotation>
+template <int q, int rotation, class ExactRead>
 WAVE_EFFECT_ALWAYS_INLINE void echo_block_periodic(const double* WAVE_EFFECT_RESTRICT in,
                                                    double* WAVE_EFFECT_RESTRICT sums,
-                                                   const double* exact, const tap_plan& plan) {
+                                                   const double* exact, const tap_plan& plan,
+                                                   ExactRead exact_read) {
   sum_echoes<wide_block_size / 4>(
-      in, sums, exact, plan, [](const double* tap, int v, lanes4& read) WAVE_EFFECT_INLINE_LAMBDA {
+      in, sums, exact, plan,
+      [](const double* tap, int v, lanes4& read) WAVE_EFFECT_INLINE_LAMBDA {
         const int t = 4 * (rotation + v);  // the vector's first output, from the period's start
         const int within = t % (2 * q);
         const int low = q / 2 - 1 + (t - within) + (within >= q ? q : 0) - 4 * rotation;
@@ -343,17 +362,18 @@ WAVE_EFFECT_ALWAYS_INLINE void echo_block_periodic(const double* WAVE_EFFECT_RES
         } else {
           read = lanes4{x, x, x, x};
         }
-      });
+      },
+      exact_read);
 }
 
 // echo_block_periodic<q, rotation> for the rotation given at run time.
-template <int q, int... rotations>
+template <int q, class ExactRead, int... rotations>
 WAVE_EFFECT_ALWAYS_INLINE void echo_block_rotated(const double* in, double* sums,
                                                   const double* exact, int rotation,
-                                                  const tap_plan& plan,
+                                                  const tap_plan& plan, ExactRead exact_read,
                                                   std::integer_sequence<int, rotations...>) {
   (void)((rotation == rotations &&
-          (echo_block_periodic<q, rotations>(in, sums, exact, plan), true)) ||
+          (echo_block_periodic<q, rotations>(in, sums, exact, plan, exact_read), true)) ||
          ...);
 }
 
@@ -389,7 +409,8 @@ WAVE_EFFECT_ALWAYS_INLINE void for_each_block(std::int64_t begin, std::int64_t e
 struct exact_sums {
   static constexpr int widest_margin = 64;  // half the float step just below 2^31
   double at[block_size + 2 * widest_margin];
-  int margin = 0;  // a multiple of 4
+  int margin = 0;      // a multiple of 4
+  bool ahead = false;  // already carried on to the next block (see carry_exact_sums)
 };
 
 // E for the block at n0, tap by tap (exact in any order).
@@ -438,10 +459,25 @@ WAVE_EFFECT_ALWAYS_INLINE const double* exact_sums_for(const echo_buffers& io, s
   }
   if (afresh) {
     start_exact_sums(io, n0, plan, sums);
-  } else {
+  } else if (!sums.ahead) {
     advance_exact_sums(io, n0, plan, sums);
   }
+  sums.ahead = false;
   return sums.at + sums.margin;
+}
+
+// Called by a block once it has read its exact sums: carries them on to the
+// block a spacing after it in the column, at `next`, where that block will
+// take them (`next_takes`: a whole block of the piece, reading inside the
+// record). Made while this block adds its taps, they are ready when the next
+// one starts; made at its start, its first sums waited on their reads.
+WAVE_EFFECT_ALWAYS_INLINE void carry_exact_sums(const echo_buffers& io, std::int64_t next,
+                                                bool next_takes, const tap_plan& plan,
+                                                exact_sums& sums) {
+  if (next_takes) {
+    advance_exact_sums(io, next, plan, sums);
+    sums.ahead = true;
+  }
 }
 
 // Samples [begin, end), all below 2^24 and at or past the last tap's offset:
@@ -455,7 +491,11 @@ WAVE_EFFECT_TWO_BUILDS(void, add_echoes_steady,
       begin, end, plan.offset[1],
       [&](std::int64_t n0, bool top) WAVE_EFFECT_INLINE_LAMBDA {
         const double* exact = exact_sums_for(io, n0, top, plan, sums);
-        echo_block_steady(io.input(n0), io.output(n0), exact, plan);
+        echo_block_steady(io.input(n0), io.output(n0), exact, plan,
+                          [&]() WAVE_EFFECT_INLINE_LAMBDA {
+                            const std::int64_t next = n0 + plan.offset[1];
+                            carry_exact_sums(io, next, next + block_size <= end, plan, sums);
+                          });
       },
       [&](std::int64_t n0, std::int64_t length) WAVE_EFFECT_INLINE_LAMBDA {
         for (std::int64_t n = n0; n < n0 + length; ++n) {
@@ -478,10 +518,10 @@ int half_float_step(std::int64_t n) {
 
 // Sums the block at n0 (past 2^25) by its octave's pattern where the 36
 // outputs lie inside that octave and the record; otherwise returns false.
-template <int q>
+template <int q, class ExactRead>
 WAVE_EFFECT_ALWAYS_INLINE bool periodic_block_in(const echo_buffers& io, std::int64_t n0,
                                                  const double* exact, std::int64_t count,
-                                                 const tap_plan& plan) {
+                                                 const tap_plan& plan, ExactRead exact_read) {
   const std::int64_t octave = float_exact_limit * q / 2;  // where floats become q apart
   const std::int64_t early = (n0 - (q / 2 + 1)) & 3;
   const std::int64_t first = n0 - early;
@@ -491,21 +531,22 @@ WAVE_EFFECT_ALWAYS_INLINE bool periodic_block_in(const echo_buffers& io, std::in
   const auto rotation = static_cast<int>(((first - (q / 2 + 1)) / 4) % (q / 2));
   sum_wide_block(io, n0, early, [&](double* sums) WAVE_EFFECT_INLINE_LAMBDA {
     echo_block_rotated<q>(io.input(first), sums, exact == nullptr ? nullptr : exact - early,
-                          rotation, plan, std::make_integer_sequence<int, q / 2>());
+                          rotation, plan, exact_read, std::make_integer_sequence<int, q / 2>());
   });
   return true;
 }
 
+template <class ExactRead>
 WAVE_EFFECT_ALWAYS_INLINE bool periodic_block(const echo_buffers& io, std::int64_t n0,
                                               const double* exact, std::int64_t count,
-                                              const tap_plan& plan) {
+                                              const tap_plan& plan, ExactRead exact_read) {
   switch (half_float_step(n0)) {
     case 2:
-      return periodic_block_in<4>(io, n0, exact, count, plan);
+      return periodic_block_in<4>(io, n0, exact, count, plan, exact_read);
     case 4:
-      return periodic_block_in<8>(io, n0, exact, count, plan);
+      return periodic_block_in<8>(io, n0, exact, count, plan, exact_read);
     case 8:
-      return periodic_block_in<16>(io, n0, exact, count, plan);
+      return periodic_block_in<16>(io, n0, exact, count, plan, exact_read);
     default:
       return false;
   }
@@ -527,28 +568,35 @@ WAVE_EFFECT_TWO_BUILDS(void, add_echoes_rounded,
   exact_sums sums;
   const int step = 2 * half_float_step(end - 1);  // the widest float step here
   sums.margin = std::max({4, step / 2, step >= 4 ? periodic_margin(std::min(step, 16)) : 0});
+  // The windows a block reads must lie inside the record; near its end a
+  // tap can round past it.
+  auto inside_record = [&](std::int64_t n0) WAVE_EFFECT_INLINE_LAMBDA {
+    const std::int64_t last = n0 + block_size - 1;
+    const std::int64_t reads_to = std::max(static_cast<std::int64_t>(static_cast<float>(last)),
+                                           plan.exact_start ? last + 1 + sums.margin : 0);
+    return reads_to - plan.offset[1] < window.count;
+  };
   bool carried = false;  // whether sums holds E for the block a spacing back
   for_each_block(
       begin, end, plan.offset[1],
       [&](std::int64_t n0, bool top) WAVE_EFFECT_INLINE_LAMBDA {
-        // The windows a block reads must lie inside the record; near its
-        // end a tap can round past it.
-        const std::int64_t last = n0 + block_size - 1;
-        const std::int64_t reads_to = std::max(static_cast<std::int64_t>(static_cast<float>(last)),
-                                               plan.exact_start ? last + 1 + sums.margin : 0);
-        if (reads_to - plan.offset[1] >= window.count) {
+        if (!inside_record(n0)) {
           formula(n0, block_size);
           carried = false;
           return;
         }
         const double* exact = exact_sums_for(io, n0, top || !carried, plan, sums);
         carried = true;
+        auto exact_read = [&]() WAVE_EFFECT_INLINE_LAMBDA {
+          const std::int64_t next = n0 + plan.offset[1];
+          carry_exact_sums(io, next, next + block_size <= end && inside_record(next), plan, sums);
+        };
         if (n0 - 3 >= float_exact_limit && n0 + wide_block_size <= 2 * float_exact_limit &&
             n0 + wide_block_size <= window.count) {
-          echo_block_realigned(io, exact, n0, plan);
+          echo_block_realigned(io, exact, n0, plan, exact_read);
           return;
         }
-        if (periodic_block(io, n0, exact, window.count, plan)) {
+        if (periodic_block(io, n0, exact, window.count, plan, exact_read)) {
           return;
         }
         // shift[j] = r − n0 for output n0 + j.
