@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Builds wave_effect and runs every test: the optimised build, and its unit
 # tests of the vector loops again as a processor without AVX2 (under
-# qemu-user, where installed); the whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer (clang),
-# then the WAV reader's fuzzer for a bounded time (FUZZ_SECONDS, 60 by
-# default); the standard-C++ build with no compiler extensions; and, where
-# their tools are installed, the Windows build under Wine and the aarch64
-# build under qemu-user (a line says which is skipped, and why). The Debian
-# package and the Windows zip are built and their contents checked. Used as
-# it is by CI, which installs those tools first.
+# qemu-user, where installed); the whole suite again under AddressSanitizer
+# and UndefinedBehaviorSanitizer (clang), then the WAV reader's fuzzer for a
+# bounded time (FUZZ_SECONDS, 60 by default); the standard-C++ build with no
+# compiler extensions; and, where their tools are installed, the Windows
+# build under Wine and the aarch64 build under qemu-user (a line says which
+# is skipped, and why). The Debian package and the Windows zip are built and
+# their contents checked. Used as it is by CI, which installs those tools
+# first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)

@@ -143,6 +143,11 @@ WAVE_EFFECT_ALWAYS_INLINE int last_tap_felt(const lanes4* sum, const tap_plan& p
   return std::clamp(plan.largest_exponent + 53 - e, exact_taps, reverb_tap_count);
 }
 
+// What a block that carries nothing on does once it has read its exact sums.
+struct nothing_to_do {
+  void operator()() const {}
+};
+
 // The sums of `vectors` vectors of four outputs, from the output at `out`
 // on, whose direct sound is at `in`: each starts from the direct sound,
 // then adds the taps in increasing i, each partial sum a double, until no
@@ -152,10 +157,6 @@ WAVE_EFFECT_ALWAYS_INLINE int last_tap_felt(const lanes4* sum, const tap_plan& p
 // exact sums E (read as a tap is), which stand for taps 1 to exact_taps,
 // and exact_read() is called once they are read: from then on they may
 // change.
-struct nothing_to_do {
-  void operator()() const {}
-};
-
 template <int vectors, class ReadTap, class ExactRead = nothing_to_do>
 WAVE_EFFECT_ALWAYS_INLINE void sum_echoes(const double* WAVE_EFFECT_RESTRICT in,
                                           double* WAVE_EFFECT_RESTRICT out, const double* exact,

@@ -189,10 +189,10 @@ sine_turn turn_of(const vibrato_setting& v) {
 // quick sines and cosines of the first phases, within 2^-45, and each turn
 // adds up to four roundings below 1 and the errors of the turn's cosine and
 // sine (an ulp each), less than 2^-50 (2^-46 over a block's 16 turns):
-// quick_sine_error holds both many times over. The angle a chain has reached differs
-// from the formula's phase by the roundings of the two phases (2^-52 of
-// each, relatively) and by the rounding of the turn (2^-53 of it) once for
-// each turn.
+// quick_sine_error holds both many times over. The angle a chain has
+// reached differs from the formula's phase by the roundings of the two
+// phases (2^-52 of each, relatively) and by the rounding of the turn (2^-53
+// of it) once for each turn.
 double block_sine_error(const sine_turn& turn, double last_phase) {
   return quick_sine_error + last_phase * 0x1p-51 + turns_per_block * turn.angle * 0x1p-53;
 }
